@@ -1,0 +1,22 @@
+// Resource ids of the plug-in library.
+#pragma once
+
+#define IDS_LIB_DESCRIPTION 1
+#define IDS_ACTION_CONTEXT 27
+#define IDS_ACTION_CATEGORY 38
+#define IDS_SEARCH_DESC 44
+#define IDS_SEARCH_MENU 45
+#define IDS_MY_FILES_MENU 46
+#define IDS_MY_FILES_DESC 47
+#define IDS_SAVE_MENU 50
+#define IDS_UPDATE_MENU 51
+#define IDS_SAVE_DESC 52
+#define IDS_UPDATE_DESC 53
+#define IDS_ABOUT_MENU 54
+#define IDS_ABOUT_DESC 55
+#define IDS_SOCKETS_FAILED 103
+#define IDS_NO_STORE 105
+
+#define IDD_ABOUT 107
+#define IDC_ABOUT_TEXT 1023
+#define IDC_ABOUT_BUILD 1024
