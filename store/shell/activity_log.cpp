@@ -16,8 +16,8 @@ const char kBeginBanner[] = "===========================LOG BEGIN===============
 const char kEndBanner[] = "============================LOG END========================";
 
 #ifdef _WIN32
-// Text mode: the CRT turns each "\n" into "\r\n", so lines end "\r\r\n" on disk, which is
-// what readers of existing logs are used to.
+// Text mode: the CRT turns each "\n" into "\r\n", and the terminator we append is already
+// "\r\n", so a line ends "\r\r\n" on disk. Natively the two modes are the same.
 const char kOpenMode[] = "at";
 #else
 const char kOpenMode[] = "a";
@@ -45,25 +45,65 @@ std::string LocalTimeStamp() {
     return std::string(text, length);
 }
 
+// Formats one line into `buffer` (kLogBufferSize bytes, zero-filled) and appends "\r\n".
+// Returns the LogLine result; `length` receives the bytes to write.
+int FormatLineV(char* buffer, size_t* length, const char* format, va_list arguments)
+    PX_PRINTF_FORMAT(3, 0);
+int FormatLineV(char* buffer, size_t* length, const char* format, va_list arguments) {
+    // A size of kLogLineMaxChars + 1 leaves room for the zero that vsnprintf always writes.
+    int formatted = std::vsnprintf(buffer, kLogLineMaxChars + 1, format, arguments);
+    const void* zero = std::memchr(buffer, 0, kLogLineMaxChars);
+    size_t textLength = zero != nullptr
+                            ? static_cast<size_t>(static_cast<const char*>(zero) - buffer)
+                            : static_cast<size_t>(kLogLineMaxChars);
+    buffer[textLength] = '\r';
+    buffer[textLength + 1] = '\n';
+    *length = textLength + 2;
+    if (formatted < 0 || formatted > kLogLineMaxChars) {
+        return -1;
+    }
+    return formatted;
+}
+
+int FormatLine(char* buffer, size_t* length, const char* format, ...) PX_PRINTF_FORMAT(3, 4);
+int FormatLine(char* buffer, size_t* length, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    int result = FormatLineV(buffer, length, format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+// Caller holds gLogMutex and has checked that the file is open. Write and flush failures
+// are not reported: the log is for diagnosis only.
+void WriteLineLocked(const char* buffer, size_t length) {
+    std::fwrite(buffer, 1, length, gLogFile);
+    std::fflush(gLogFile);
+}
+
 }  // namespace
 
+// The banners are written under the same lock hold as the open and the close, so no other
+// thread's line can come before the begin banner or after the end banner.
 bool OpenActivityLog(const char* path) {
     if (path == nullptr) {
         return false;
     }
-    {
-        std::lock_guard<std::mutex> lock(gLogMutex);
-        if (gLogFile != nullptr) {
-            return false;
-        }
-        FILE* file = std::fopen(path, kOpenMode);
-        if (file == nullptr) {
-            return false;
-        }
-        gLogFile = file;
-        gLogPath = path;
+    char buffer[kLogBufferSize] = {};
+    size_t length = 0;
+    FormatLine(buffer, &length, "%s%s", kBeginBanner, LocalTimeStamp().c_str());
+
+    std::lock_guard<std::mutex> lock(gLogMutex);
+    if (gLogFile != nullptr) {
+        return false;
     }
-    LogLine("%s%s", kBeginBanner, LocalTimeStamp().c_str());
+    FILE* file = std::fopen(path, kOpenMode);
+    if (file == nullptr) {
+        return false;
+    }
+    gLogFile = file;
+    gLogPath = path;
+    WriteLineLocked(buffer, length);
     return true;
 }
 
@@ -71,38 +111,36 @@ int LogLine(const char* format, ...) {
     if (format == nullptr) {
         return 0;
     }
+    // Formatted outside the lock into a buffer of this call only; written as it is, never
+    // used as a format again, so "%" in arguments comes out literally.
     char buffer[kLogBufferSize] = {};
+    size_t length = 0;
     va_list arguments;
     va_start(arguments, format);
-    // A size of kLogLineMaxChars + 1 leaves room for the zero that vsnprintf always writes.
-    int formatted = std::vsnprintf(buffer, kLogLineMaxChars + 1, format, arguments);
+    int result = FormatLineV(buffer, &length, format, arguments);
     va_end(arguments);
-
-    size_t length = strnlen(buffer, kLogLineMaxChars);
-    int result = formatted;
-    if (formatted < 0 || formatted > kLogLineMaxChars) {
-        result = -1;
-    }
-    buffer[length] = '\r';
-    buffer[length + 1] = '\n';
 
     std::lock_guard<std::mutex> lock(gLogMutex);
     if (gLogFile == nullptr) {
         return 0;
     }
-    // Write and flush failures are not reported: the log is for diagnosis only.
-    std::fwrite(buffer, 1, length + 2, gLogFile);
-    std::fflush(gLogFile);
+    WriteLineLocked(buffer, length);
     return result;
 }
 
 void CloseActivityLog() {
-    LogLine("%s%s\r\n", kEndBanner, LocalTimeStamp().c_str());
+    char buffer[kLogBufferSize] = {};
+    size_t length = 0;
+    // The end banner carries its own terminator, so an empty line follows it.
+    FormatLine(buffer, &length, "%s%s\r\n", kEndBanner, LocalTimeStamp().c_str());
+
     std::lock_guard<std::mutex> lock(gLogMutex);
-    if (gLogFile != nullptr) {
-        std::fclose(gLogFile);
-        gLogFile = nullptr;
+    if (gLogFile == nullptr) {
+        return;
     }
+    WriteLineLocked(buffer, length);
+    std::fclose(gLogFile);
+    gLogFile = nullptr;
 }
 
 std::string ActivityLogPath() {
