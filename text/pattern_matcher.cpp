@@ -1,1 +1,1506 @@
-// STOP: before writing this file read /tmp/matcher_task.md (your full task and the project rules).
+// CPatternMatcher: compiles the store's pattern dialect into a flat instruction array and runs it
+// with a backtracking interpreter on an explicit, growable stack.
+//
+// How it works:
+// - Compiling parses the pattern into a small tree (recursive descent, with nesting capped so a
+//   hostile pattern cannot exhaust the C++ stack), then emits instructions. A term that matches one
+//   byte (a literal, ".", a class, or a parenthesised one of those such as the \d expansion) under
+//   "*" or "+" becomes a single repeat instruction, so "[^<]*?" costs one stack entry, not one per
+//   byte.
+// - The stack holds choice points, repeat resumptions, look-ahead barriers and undo records for
+//   group spans. Group writes are undone on backtracking, which is what makes the reported groups
+//   those of the successful path.
+// - Every branch point carries the set of bytes (plus "end of text") with which the path it leads
+//   to can possibly go on. A branch whose set rejects the next byte is never pushed, and a repeat
+//   only stops where its continuation can start. This prunes dead paths only, so the search order,
+//   and with it the first path found, is the same as without it. The same set of the whole program
+//   picks candidate start positions (memchr for a single byte or a literal prefix), and a byte
+//   that every match consumes ends a search as soon as the rest of the text lacks it. A run of
+//   "[^c]" is found with memchr for c.
+// - "*" and "+" on a term that can match empty text are refused at compile time, so no loop can
+//   spin without consuming and the interpreter needs no progress checks.
+#include "text/pattern_matcher.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unordered_map>
+
+namespace {
+
+constexpr size_t kUnset = static_cast<size_t>(-1);
+// Deepest nesting of "(", "{", "!" and abbreviations the compiler accepts; real patterns use a
+// handful of levels, and the limit keeps the recursive parser far from the stack's end.
+constexpr int kMaxNesting = 256;
+// Patterns longer than this are refused (as out of memory) so instruction indexes fit 32 bits.
+constexpr size_t kMaxPatternLength = 0x1000000;
+// Instructions a start-set computation may visit before it gives up and allows every byte.
+constexpr int kFirstSetBudget = 256;
+// A byte set: one flag per byte value, then one flag for "at the end of the text".
+constexpr size_t kSetSize = 257;
+constexpr size_t kEndOfText = 256;
+constexpr uint32_t kAllSet = 0;  // offset of the set that allows everything
+constexpr size_t kInitialStack = 256;
+constexpr size_t kKeptStack = 65536;  // the shared Split/Replace matcher keeps no more than this
+constexpr size_t kMaxSplitReserve = 1024;
+
+enum OpCode : uint8_t {
+    kOpChar,       // a: byte
+    kOpString,     // a: offset in the literal pool, b: length
+    kOpClass,      // a: set offset
+    kOpEnd,        // end of the text
+    kOpSplit,      // try a, then b; ga/gb: sets of bytes with which a/b can go on
+    kOpJump,       // a: target
+    kOpOpen,       // a: group
+    kOpClose,      // a: group
+    kOpBackRef,    // a: group
+    kOpNegBegin,   // a: continuation once the negated term has failed
+    kOpNegEnd,     // the negated term matched
+    kOpRepGreedy,  // a: set of the repeated byte, min: 0 or 1, ga: set of the continuation,
+                   // b: 1 + the one byte the set lacks (0 if it lacks more), gb: 1 when the
+                   // continuation can only go on at that byte or at the end of the text
+    kOpRepLazy,    // as kOpRepGreedy, fewest repetitions first
+    kOpMatch,
+};
+
+struct Inst {
+    OpCode op;
+    uint8_t min;
+    uint32_t a;
+    uint32_t b;
+    uint32_t ga;
+    uint32_t gb;
+};
+
+enum FrameKind : uint32_t {
+    kFrameChoice,       // pc, pos: where the other branch starts
+    kFrameGreedy,       // pc: repeat instruction, pos: last end tried, aux: fewest end allowed
+    kFrameLazy,         // pc: repeat instruction, pos: last end tried
+    kFrameBarrier,      // pc: continuation, pos: where the negated term began, aux: outer barrier
+    kFrameUndoPending,  // pc: group, pos: its previous pending start
+    kFrameUndoSpan,     // pc: group, pos/aux: its previous span
+};
+
+struct Frame {
+    uint32_t kind;
+    uint32_t pc;
+    size_t pos;
+    size_t aux;
+};
+
+unsigned char LowerAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+struct Abbreviation {
+    char key;
+    const char* expansion;
+};
+
+// The expansions are stored exactly as the dialect defines them; each is parsed on use.
+const Abbreviation kAbbreviations[] = {
+    {'a', "([a-zA-Z0-9])"},
+    {'b', "([ \\t])"},
+    {'c', "([a-zA-Z])"},
+    {'d', "([0-9])"},
+    {'h', "([0-9a-fA-F])"},
+    {'n', "(\r|(\r?\n))"},
+    {'q', "(\"[^\"]*\")|('[^']*')"},
+    {'w', "([a-zA-Z]+)"},
+    {'z', "([0-9]+)"},
+};
+
+const char* FindAbbreviation(unsigned char key) {
+    for (const Abbreviation& entry : kAbbreviations) {
+        if (static_cast<unsigned char>(entry.key) == key) {
+            return entry.expansion;
+        }
+    }
+    return nullptr;
+}
+
+enum NodeKind : uint8_t {
+    kNodeChar,     // value: byte
+    kNodeSet,      // value: set offset
+    kNodeEnd,      // "$"
+    kNodeBackRef,  // value: group
+    kNodeSeq,      // kids in order
+    kNodeAlt,      // kids tried in order
+    kNodeGroup,    // value: group, child: body
+    kNodeNeg,      // child: negated term
+    kNodeQuant,    // child, min 0/1, unbounded, lazy
+};
+
+struct Node {
+    NodeKind kind = kNodeSeq;
+    bool canBeEmpty = false;
+    bool lazy = false;
+    bool unbounded = false;
+    uint8_t min = 0;
+    uint32_t value = 0;
+    int child = -1;
+    std::vector<int> kids;
+};
+
+// Everything a successful compile produces.
+struct Program {
+    std::vector<Inst> code;
+    std::vector<uint8_t> sets;
+    std::string literals;
+    int groupCount = 0;
+    bool anchored = false;
+    // Start positions: every byte, only one byte (memchr), or a set.
+    bool startAny = true;
+    int startByte = -1;
+    uint32_t startSet = kAllSet;
+    // Bytes every match begins with, checked before the interpreter starts.
+    std::string prefix;
+    // A byte every match consumes (-1 if none is known): once the text holds no more of it
+    // from a start position on, no later start can match either.
+    int requiredByte = -1;
+};
+
+class Compiler {
+public:
+    explicit Compiler(Program& program) : m_program(program) {}
+
+    int Compile(const std::string& pattern) {
+        m_program = Program();
+        std::vector<uint8_t> all(kSetSize, 1);
+        AddSet(all.data());  // kAllSet
+
+        const unsigned char* begin = reinterpret_cast<const unsigned char*>(pattern.data());
+        m_pos = begin;
+        m_end = begin + pattern.size();
+        if (m_pos < m_end && *m_pos == '^') {
+            m_program.anchored = true;
+            ++m_pos;
+        }
+        const int root = ParseSequence(0, 0);
+        if (root < 0) {
+            return m_error;
+        }
+        if (m_pos < m_end) {
+            // Only a closer can stop the outermost sequence early: one without its opener.
+            return *m_pos == ')' ? kPatternParenExpected : kPatternBraceExpected;
+        }
+        Emit(root);
+        EmitInst(kOpMatch);
+        ComputeGuards();
+        ComputePrefix();
+        FindRequiredByte(root);
+        return kPatternOk;
+    }
+
+private:
+    // ---- parsing -------------------------------------------------------------------------
+
+    int Fail(int error) {
+        if (m_error == kPatternOk) {
+            m_error = error;
+        }
+        return -1;
+    }
+
+    int NewNode(NodeKind kind, bool canBeEmpty) {
+        Node node;
+        node.kind = kind;
+        node.canBeEmpty = canBeEmpty;
+        m_nodes.push_back(std::move(node));
+        return static_cast<int>(m_nodes.size() - 1);
+    }
+
+    // closer is the character that ends the innermost open group (0 outside any group).
+    int ParseSequence(int depth, char closer) {
+        std::vector<int> kids;
+        bool canBeEmpty = true;
+        while (m_pos < m_end && *m_pos != ')' && *m_pos != '}') {
+            const int alternative = ParseAlternative(depth, closer);
+            if (alternative < 0) {
+                return -1;
+            }
+            canBeEmpty = canBeEmpty && m_nodes[static_cast<size_t>(alternative)].canBeEmpty;
+            kids.push_back(alternative);
+        }
+        if (kids.size() == 1) {
+            return kids[0];
+        }
+        const int seq = NewNode(kNodeSeq, canBeEmpty);
+        m_nodes[static_cast<size_t>(seq)].kids = std::move(kids);
+        return seq;
+    }
+
+    // Alternation is right-associative and each side is a single quantified term, so a chain
+    // a|b|c is simply a list tried from the left.
+    int ParseAlternative(int depth, char closer) {
+        std::vector<int> options;
+        bool canBeEmpty = false;
+        for (;;) {
+            const int term = ParseQuantified(depth, closer);
+            if (term < 0) {
+                return -1;
+            }
+            canBeEmpty = canBeEmpty || m_nodes[static_cast<size_t>(term)].canBeEmpty;
+            options.push_back(term);
+            if (m_pos < m_end && *m_pos == '|') {
+                ++m_pos;
+                continue;
+            }
+            break;
+        }
+        if (options.size() == 1) {
+            return options[0];
+        }
+        const int alt = NewNode(kNodeAlt, canBeEmpty);
+        m_nodes[static_cast<size_t>(alt)].kids = std::move(options);
+        return alt;
+    }
+
+    int ParseQuantified(int depth, char closer) {
+        const int term = ParseTerm(depth, closer);
+        if (term < 0 || m_pos >= m_end) {
+            return term;
+        }
+        const unsigned char op = *m_pos;
+        if (op != '*' && op != '+' && op != '?') {
+            return term;
+        }
+        ++m_pos;
+        bool lazy = false;
+        if (m_pos < m_end && *m_pos == '?') {
+            lazy = true;
+            ++m_pos;
+        }
+        const bool childCanBeEmpty = m_nodes[static_cast<size_t>(term)].canBeEmpty;
+        if (op != '?' && childCanBeEmpty) {
+            // A loop whose body can match nothing would never end.
+            return Fail(kPatternEmptyRepetition);
+        }
+        const int quant = NewNode(kNodeQuant, op != '+' || childCanBeEmpty);
+        Node& node = m_nodes[static_cast<size_t>(quant)];
+        node.child = term;
+        node.min = op == '+' ? 1 : 0;
+        node.unbounded = op != '?';
+        node.lazy = lazy;
+        return quant;
+    }
+
+    // The error for a place where a term must start but cannot: the innermost group's closer is
+    // what the pattern lacks; outside groups a stray closer names itself and a missing term at
+    // the end means the pattern is incomplete.
+    int MissingTerm(char closer) {
+        if (m_pos < m_end && *m_pos == ']') {
+            return Fail(kPatternBracketExpected);
+        }
+        if (closer == ')') {
+            return Fail(kPatternParenExpected);
+        }
+        if (closer == '}') {
+            return Fail(kPatternBraceExpected);
+        }
+        if (m_pos < m_end) {
+            return Fail(*m_pos == ')' ? kPatternParenExpected : kPatternBraceExpected);
+        }
+        return Fail(kPatternMissing);
+    }
+
+    int ParseTerm(int depth, char closer) {
+        if (m_pos >= m_end) {
+            return MissingTerm(closer);
+        }
+        const unsigned char c = *m_pos;
+        switch (c) {
+            case ')':
+            case '}':
+            case ']':
+                return MissingTerm(closer);
+            case '(':
+            case '{':
+                return ParseGroup(depth, c == '{');
+            case '[':
+                return ParseClass();
+            case '.': {
+                ++m_pos;
+                std::vector<uint8_t> any(kSetSize, 1);
+                any[kEndOfText] = 0;
+                const int node = NewNode(kNodeSet, false);
+                m_nodes[static_cast<size_t>(node)].value = AddSet(any.data());
+                return node;
+            }
+            case '!': {
+                if (depth >= kMaxNesting) {
+                    return Fail(kPatternOutOfMemory);
+                }
+                ++m_pos;
+                const int negated = ParseTerm(depth + 1, closer);
+                if (negated < 0) {
+                    return -1;
+                }
+                const int node = NewNode(kNodeNeg, true);
+                m_nodes[static_cast<size_t>(node)].child = negated;
+                return node;
+            }
+            case '\\':
+                return ParseEscape(depth);
+            case '$':
+                if (m_pos + 1 == m_end && m_allowEnd) {
+                    ++m_pos;
+                    return NewNode(kNodeEnd, true);
+                }
+                break;
+            default:
+                break;
+        }
+        ++m_pos;
+        return CharNode(c);
+    }
+
+    int CharNode(unsigned char c) {
+        const int node = NewNode(kNodeChar, false);
+        m_nodes[static_cast<size_t>(node)].value = c;
+        return node;
+    }
+
+    int ParseGroup(int depth, bool capture) {
+        if (depth >= kMaxNesting) {
+            return Fail(kPatternOutOfMemory);
+        }
+        ++m_pos;
+        const char closer = capture ? '}' : ')';
+        uint32_t group = 0;
+        if (capture) {
+            group = static_cast<uint32_t>(m_program.groupCount++);
+            m_groupClosed.push_back(false);
+            m_groupCanBeEmpty.push_back(true);
+        }
+        const int body = ParseSequence(depth + 1, closer);
+        if (body < 0) {
+            return -1;
+        }
+        if (m_pos >= m_end || *m_pos != static_cast<unsigned char>(closer)) {
+            return Fail(capture ? kPatternBraceExpected : kPatternParenExpected);
+        }
+        ++m_pos;
+        const bool canBeEmpty = m_nodes[static_cast<size_t>(body)].canBeEmpty;
+        if (!capture) {
+            return body;
+        }
+        m_groupClosed[group] = true;
+        m_groupCanBeEmpty[group] = canBeEmpty;
+        const int node = NewNode(kNodeGroup, canBeEmpty);
+        m_nodes[static_cast<size_t>(node)].value = group;
+        m_nodes[static_cast<size_t>(node)].child = body;
+        return node;
+    }
+
+    int ParseEscape(int depth) {
+        ++m_pos;
+        if (m_pos >= m_end) {
+            // A trailing backslash has nothing to escape: it stands for itself.
+            return CharNode('\\');
+        }
+        const unsigned char c = *m_pos;
+        if (c >= '0' && c <= '9') {
+            uint32_t number = 0;
+            while (m_pos < m_end && *m_pos >= '0' && *m_pos <= '9') {
+                if (number < 1000000) {
+                    number = number * 10 + static_cast<uint32_t>(*m_pos - '0');
+                }
+                ++m_pos;
+            }
+            if (number >= static_cast<uint32_t>(m_program.groupCount)) {
+                return Fail(kPatternBadBackReference);
+            }
+            // A group that is still open may have an earlier, empty capture.
+            const bool canBeEmpty = !m_groupClosed[number] || m_groupCanBeEmpty[number];
+            const int node = NewNode(kNodeBackRef, canBeEmpty);
+            m_nodes[static_cast<size_t>(node)].value = number;
+            return node;
+        }
+        ++m_pos;
+        const char* expansion = FindAbbreviation(c);
+        if (expansion == nullptr) {
+            return CharNode(c);
+        }
+        return ParseExpansion(depth, expansion);
+    }
+
+    // An abbreviation is parsed in place from its stored text. It is read as one alternative,
+    // so "\q" accepts both its double-quoted and its single-quoted form.
+    int ParseExpansion(int depth, const char* expansion) {
+        if (depth >= kMaxNesting) {
+            return Fail(kPatternOutOfMemory);
+        }
+        const unsigned char* savedPos = m_pos;
+        const unsigned char* savedEnd = m_end;
+        const bool savedAllowEnd = m_allowEnd;
+        m_pos = reinterpret_cast<const unsigned char*>(expansion);
+        m_end = m_pos + std::strlen(expansion);
+        m_allowEnd = false;
+        int node = ParseAlternative(depth + 1, 0);
+        if (node >= 0 && m_pos != m_end) {
+            node = -1;
+        }
+        m_pos = savedPos;
+        m_end = savedEnd;
+        m_allowEnd = savedAllowEnd;
+        if (node < 0) {
+            if (m_error != kPatternOutOfMemory) {
+                m_error = kPatternBadAbbreviation;
+            }
+            return -1;
+        }
+        return node;
+    }
+
+    int ParseClass() {
+        ++m_pos;
+        bool negate = false;
+        if (m_pos < m_end && *m_pos == '^') {
+            negate = true;
+            ++m_pos;
+        }
+        std::vector<uint8_t> set(kSetSize, 0);
+        bool anyItem = false;
+        for (;;) {
+            if (m_pos >= m_end) {
+                return Fail(kPatternBracketExpected);
+            }
+            if (*m_pos == ']') {
+                ++m_pos;
+                break;
+            }
+            unsigned char low = *m_pos++;
+            if (low == '\\') {
+                if (m_pos >= m_end) {
+                    return Fail(kPatternBracketExpected);
+                }
+                low = *m_pos++;
+                if (low == 't') {
+                    low = '\t';
+                }
+            }
+            unsigned char high = low;
+            if (m_pos < m_end && *m_pos == '-') {
+                ++m_pos;
+                if (m_pos >= m_end || *m_pos == ']') {
+                    return Fail(kPatternBracketExpected);  // a range left open
+                }
+                high = *m_pos++;  // the range's end is literal: no escapes there
+                if (high < low) {
+                    return Fail(kPatternBadRange);
+                }
+            }
+            for (unsigned value = low; value <= high; ++value) {
+                set[value] = 1;
+            }
+            anyItem = true;
+        }
+        if (!anyItem) {
+            return Fail(kPatternEmptyClass);
+        }
+        if (negate) {
+            for (size_t value = 0; value < kEndOfText; ++value) {
+                set[value] = set[value] ? 0 : 1;
+            }
+        }
+        const int node = NewNode(kNodeSet, false);
+        m_nodes[static_cast<size_t>(node)].value = AddSet(set.data());
+        return node;
+    }
+
+    // ---- sets ----------------------------------------------------------------------------
+
+    uint32_t AddSet(const uint8_t* set) {
+        std::string key(reinterpret_cast<const char*>(set), kSetSize);
+        const auto found = m_setIndex.find(key);
+        if (found != m_setIndex.end()) {
+            return found->second;
+        }
+        const uint32_t offset = static_cast<uint32_t>(m_program.sets.size());
+        m_program.sets.insert(m_program.sets.end(), set, set + kSetSize);
+        m_setIndex.emplace(std::move(key), offset);
+        return offset;
+    }
+
+    uint32_t SingleByteSet(uint32_t byte) {
+        std::vector<uint8_t> set(kSetSize, 0);
+        set[byte] = 1;
+        return AddSet(set.data());
+    }
+
+    // ---- code generation -----------------------------------------------------------------
+
+    uint32_t Here() const { return static_cast<uint32_t>(m_program.code.size()); }
+
+    uint32_t EmitInst(OpCode op, uint32_t a = 0, uint32_t b = 0) {
+        Inst inst{};
+        inst.op = op;
+        inst.a = a;
+        inst.b = b;
+        inst.ga = kAllSet;
+        inst.gb = op == kOpSplit ? kAllSet : 0;
+        m_program.code.push_back(inst);
+        return Here() - 1;
+    }
+
+    Inst& At(uint32_t pc) { return m_program.code[pc]; }
+
+    const Node& NodeAt(int index) const { return m_nodes[static_cast<size_t>(index)]; }
+
+    void EmitSequence(const Node& seq) {
+        const std::vector<int>& kids = seq.kids;
+        size_t i = 0;
+        while (i < kids.size()) {
+            // Runs of plain characters become one string compare.
+            size_t runEnd = i;
+            while (runEnd < kids.size() && NodeAt(kids[runEnd]).kind == kNodeChar) {
+                ++runEnd;
+            }
+            if (runEnd - i >= 2) {
+                const uint32_t offset = static_cast<uint32_t>(m_program.literals.size());
+                for (size_t k = i; k < runEnd; ++k) {
+                    m_program.literals.push_back(static_cast<char>(NodeAt(kids[k]).value));
+                }
+                EmitInst(kOpString, offset, static_cast<uint32_t>(runEnd - i));
+                i = runEnd;
+                continue;
+            }
+            Emit(kids[i]);
+            ++i;
+        }
+    }
+
+    void Emit(int index) {
+        const Node& node = NodeAt(index);
+        switch (node.kind) {
+            case kNodeChar:
+                EmitInst(kOpChar, node.value);
+                break;
+            case kNodeSet:
+                EmitInst(kOpClass, node.value);
+                break;
+            case kNodeEnd:
+                EmitInst(kOpEnd);
+                break;
+            case kNodeBackRef:
+                EmitInst(kOpBackRef, node.value);
+                break;
+            case kNodeSeq:
+                EmitSequence(node);
+                break;
+            case kNodeAlt: {
+                std::vector<uint32_t> exits;
+                for (size_t k = 0; k + 1 < node.kids.size(); ++k) {
+                    const uint32_t split = EmitInst(kOpSplit, Here() + 1);
+                    Emit(node.kids[k]);
+                    exits.push_back(EmitInst(kOpJump));
+                    At(split).b = Here();
+                }
+                Emit(node.kids.back());
+                for (const uint32_t exit : exits) {
+                    At(exit).a = Here();
+                }
+                break;
+            }
+            case kNodeGroup:
+                EmitInst(kOpOpen, node.value);
+                Emit(node.child);
+                EmitInst(kOpClose, node.value);
+                break;
+            case kNodeNeg: {
+                const uint32_t begin = EmitInst(kOpNegBegin);
+                Emit(node.child);
+                EmitInst(kOpNegEnd);
+                At(begin).a = Here();
+                break;
+            }
+            case kNodeQuant:
+                EmitQuantifier(node);
+                break;
+        }
+    }
+
+    void EmitQuantifier(const Node& node) {
+        const Node& child = NodeAt(node.child);
+        if (node.unbounded && (child.kind == kNodeChar || child.kind == kNodeSet)) {
+            const uint32_t set = child.kind == kNodeChar ? SingleByteSet(child.value) : child.value;
+            const uint32_t pc = EmitInst(node.lazy ? kOpRepLazy : kOpRepGreedy, set);
+            At(pc).min = node.min;
+            // "[^c]*" runs end at the next c, which memchr finds faster than a byte loop.
+            const uint8_t* bytes = m_program.sets.data() + set;
+            if (std::count(bytes, bytes + kEndOfText, 0) == 1) {
+                At(pc).b =
+                    static_cast<uint32_t>(std::find(bytes, bytes + kEndOfText, 0) - bytes) + 1;
+            }
+            return;
+        }
+        if (!node.unbounded) {  // "?" and "??"
+            const uint32_t split = EmitInst(kOpSplit);
+            Emit(node.child);
+            SetSplit(split, split + 1, Here(), node.lazy);
+            return;
+        }
+        if (node.min == 0) {  // "*" and "*?"
+            const uint32_t split = EmitInst(kOpSplit);
+            Emit(node.child);
+            EmitInst(kOpJump, split);
+            SetSplit(split, split + 1, Here(), node.lazy);
+            return;
+        }
+        const uint32_t body = Here();  // "+" and "+?"
+        Emit(node.child);
+        const uint32_t split = EmitInst(kOpSplit);
+        SetSplit(split, body, split + 1, node.lazy);
+    }
+
+    void SetSplit(uint32_t split, uint32_t more, uint32_t done, bool lazy) {
+        At(split).a = lazy ? done : more;
+        At(split).b = lazy ? more : done;
+    }
+
+    // ---- guards --------------------------------------------------------------------------
+
+    // The bytes (and end of text) with which a path starting at pc can go on. Gives up with
+    // false when the answer is "anything" or the search grows beyond its budget.
+    bool FirstSet(uint32_t start, uint8_t* out) {
+        std::memset(out, 0, kSetSize);
+        ++m_stamp;
+        m_work.clear();
+        m_work.push_back(start);
+        int visits = 0;
+        const std::vector<Inst>& code = m_program.code;
+        while (!m_work.empty()) {
+            const uint32_t pc = m_work.back();
+            m_work.pop_back();
+            if (m_visited[pc] == m_stamp) {
+                continue;
+            }
+            m_visited[pc] = m_stamp;
+            if (++visits > kFirstSetBudget) {
+                return false;
+            }
+            const Inst& inst = code[pc];
+            switch (inst.op) {
+                case kOpChar:
+                    out[inst.a] = 1;
+                    break;
+                case kOpString:
+                    out[static_cast<unsigned char>(m_program.literals[inst.a])] = 1;
+                    break;
+                case kOpClass:
+                    MergeSet(out, inst.a);
+                    break;
+                case kOpEnd:
+                    out[kEndOfText] = 1;
+                    break;
+                case kOpSplit:
+                    m_work.push_back(inst.b);
+                    m_work.push_back(inst.a);
+                    break;
+                case kOpJump:
+                    m_work.push_back(inst.a);
+                    break;
+                case kOpOpen:
+                case kOpClose:
+                    m_work.push_back(pc + 1);
+                    break;
+                case kOpNegBegin:
+                    // The look-ahead consumes nothing; what follows it must match here.
+                    m_work.push_back(inst.a);
+                    break;
+                case kOpRepGreedy:
+                case kOpRepLazy:
+                    MergeSet(out, inst.a);
+                    if (inst.min == 0) {
+                        m_work.push_back(pc + 1);
+                    }
+                    break;
+                case kOpBackRef:
+                case kOpNegEnd:  // inside a look-ahead, reaching its end is success
+                case kOpMatch:
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    void MergeSet(uint8_t* out, uint32_t offset) const {
+        const uint8_t* set = m_program.sets.data() + offset;
+        for (size_t i = 0; i < kSetSize; ++i) {
+            out[i] = static_cast<uint8_t>(out[i] | set[i]);
+        }
+    }
+
+    uint32_t GuardFor(uint32_t pc) {
+        uint8_t set[kSetSize];
+        return FirstSet(pc, set) ? AddSet(set) : kAllSet;
+    }
+
+    void ComputeGuards() {
+        m_visited.assign(m_program.code.size(), 0);
+        for (uint32_t pc = 0; pc < Here(); ++pc) {
+            const OpCode op = At(pc).op;
+            if (op == kOpSplit) {
+                At(pc).ga = GuardFor(At(pc).a);
+                At(pc).gb = GuardFor(At(pc).b);
+            } else if (op == kOpRepGreedy || op == kOpRepLazy) {
+                At(pc).ga = GuardFor(pc + 1);
+                if (At(pc).b != 0) {
+                    const uint8_t* guard = m_program.sets.data() + At(pc).ga;
+                    const size_t stop = At(pc).b - 1;
+                    size_t others = 0;
+                    for (size_t value = 0; value < kEndOfText; ++value) {
+                        others += value != stop && guard[value] != 0;
+                    }
+                    At(pc).gb = others == 0 ? 1 : 0;
+                }
+            }
+        }
+        if (m_program.anchored) {
+            return;
+        }
+        uint8_t set[kSetSize];
+        if (!FirstSet(0, set)) {
+            return;
+        }
+        int count = 0;
+        int last = -1;
+        for (int value = 0; value < 256; ++value) {
+            if (set[value]) {
+                ++count;
+                last = value;
+            }
+        }
+        if (count == 256) {
+            return;
+        }
+        m_program.startAny = false;
+        if (count == 1) {
+            m_program.startByte = last;
+        } else {
+            m_program.startSet = AddSet(set);
+        }
+    }
+
+    // The literal bytes at the start of every path, as far as they are plain characters.
+    void ComputePrefix() {
+        for (const Inst& inst : m_program.code) {
+            if (inst.op == kOpChar) {
+                m_program.prefix.push_back(static_cast<char>(inst.a));
+            } else if (inst.op == kOpString) {
+                m_program.prefix.append(m_program.literals, inst.a, inst.b);
+            } else if (inst.op != kOpOpen && inst.op != kOpClose) {
+                break;
+            }
+        }
+    }
+
+    // The last plain character that every match consumes: the characters of the outermost
+    // sequence, of the groups in it and of "+" terms. Nesting is bounded by the parser's limit.
+    void FindRequiredByte(int index) {
+        const Node& node = NodeAt(index);
+        switch (node.kind) {
+            case kNodeChar:
+                m_program.requiredByte = static_cast<int>(node.value);
+                break;
+            case kNodeSet: {
+                const uint8_t* set = m_program.sets.data() + node.value;
+                if (std::count(set, set + kEndOfText, 1) == 1) {
+                    m_program.requiredByte =
+                        static_cast<int>(std::find(set, set + kEndOfText, 1) - set);
+                }
+                break;
+            }
+            case kNodeSeq:
+                for (const int kid : node.kids) {
+                    FindRequiredByte(kid);
+                }
+                break;
+            case kNodeGroup:
+                FindRequiredByte(node.child);
+                break;
+            case kNodeQuant:
+                if (node.min != 0) {
+                    FindRequiredByte(node.child);
+                }
+                break;
+            default:
+                break;
+        }
+    }
+
+    Program& m_program;
+    std::vector<Node> m_nodes;
+    std::vector<bool> m_groupClosed;
+    std::vector<bool> m_groupCanBeEmpty;
+    std::unordered_map<std::string, uint32_t> m_setIndex;
+    const unsigned char* m_pos = nullptr;
+    const unsigned char* m_end = nullptr;
+    bool m_allowEnd = true;
+    int m_error = kPatternOk;
+    std::vector<uint32_t> m_visited;
+    std::vector<uint32_t> m_work;
+    uint32_t m_stamp = 0;
+};
+
+const unsigned char kNoText[1] = {0};
+
+}  // namespace
+
+struct CPatternMatcher::Impl {
+    Program program;
+    std::string patternText;
+    bool caseSensitive = true;
+    bool compiled = false;
+    int lastError = kPatternMissing;
+
+    // Match state, reused from call to call.
+    Frame* stack = nullptr;
+    size_t stackCapacity = 0;
+    std::vector<size_t> span;     // start and end per group, relative to the searched text
+    std::vector<size_t> pending;  // start of each group while it is open
+    std::string lowered;
+
+    // The last successful match, in offsets from the start of the caller's text.
+    bool matched = false;
+    size_t matchStart = 0;
+    size_t matchEnd = 0;
+    std::vector<size_t> matchSpan;
+    std::string matchText;  // the matched bytes, so groups outlive the caller's buffer
+
+    Impl() {
+        stack = static_cast<Frame*>(std::malloc(kInitialStack * sizeof(Frame)));
+        stackCapacity = stack != nullptr ? kInitialStack : 0;
+    }
+    ~Impl() { std::free(stack); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
+
+    bool GrowStack(size_t top) {
+        if (top > (SIZE_MAX / sizeof(Frame) - 4) / 2) {
+            return false;
+        }
+        const size_t capacity = top * 2 + 4;
+        Frame* grown = static_cast<Frame*>(std::realloc(stack, capacity * sizeof(Frame)));
+        if (grown == nullptr) {
+            return false;
+        }
+        stack = grown;
+        stackCapacity = capacity;
+        return true;
+    }
+
+    // Gives back what one deep match made the stack grow to.
+    void TrimStack() {
+        if (stackCapacity <= kKeptStack) {
+            return;
+        }
+        Frame* trimmed = static_cast<Frame*>(std::realloc(stack, kInitialStack * sizeof(Frame)));
+        if (trimmed != nullptr) {
+            stack = trimmed;
+            stackCapacity = kInitialStack;
+        }
+    }
+
+    int Run(const unsigned char* text, size_t length, size_t start, size_t& endOut);
+    int Search(const unsigned char* text, size_t length, size_t& startOut, size_t& endOut);
+    bool SearchFrom(const unsigned char* text, size_t size, size_t from, size_t& start,
+                    size_t& end);
+};
+
+// One backtracking attempt at `start`. Returns 1 on a match, 0 when none, -1 when the stack
+// could not grow.
+int CPatternMatcher::Impl::Run(const unsigned char* t, size_t n, size_t start, size_t& endOut) {
+    const Inst* const code = program.code.data();
+    const uint8_t* const sets = program.sets.data();
+    const char* const literals = program.literals.data();
+    size_t* const spans = span.data();
+    size_t* const pend = pending.data();
+    std::fill(span.begin(), span.end(), kUnset);
+
+    size_t sp = 0;
+    size_t negTop = kUnset;
+    uint32_t pc = 0;
+    size_t pos = start;
+
+    auto push = [&](FrameKind kind, uint32_t framePc, size_t framePos, size_t aux) {
+        if (sp == stackCapacity && !GrowStack(sp)) {
+            return false;
+        }
+        stack[sp++] = Frame{kind, framePc, framePos, aux};
+        return true;
+    };
+    auto undo = [&](const Frame& frame) {
+        if (frame.kind == kFrameUndoPending) {
+            pend[frame.pc] = frame.pos;
+        } else if (frame.kind == kFrameUndoSpan) {
+            spans[2 * size_t{frame.pc}] = frame.pos;
+            spans[2 * size_t{frame.pc} + 1] = frame.aux;
+        }
+    };
+    auto at = [&](size_t p) { return p < n ? size_t{t[p]} : kEndOfText; };
+
+    for (;;) {
+        const Inst& in = code[pc];
+        // Each case continues on success and breaks out of the switch to backtrack.
+        switch (in.op) {
+            case kOpChar:
+                if (pos < n && uint32_t{t[pos]} == in.a) {
+                    ++pos;
+                    ++pc;
+                    continue;
+                }
+                break;
+            case kOpString: {
+                if (n - pos < in.b) {
+                    break;
+                }
+                // The literals are short: a byte loop beats a call to memcmp.
+                const char* literal = literals + in.a;
+                uint32_t k = 0;
+                while (k < in.b && t[pos + k] == static_cast<unsigned char>(literal[k])) {
+                    ++k;
+                }
+                if (k != in.b) {
+                    break;
+                }
+                pos += in.b;
+                ++pc;
+                continue;
+            }
+            case kOpClass:
+                if (pos < n && sets[in.a + t[pos]]) {
+                    ++pos;
+                    ++pc;
+                    continue;
+                }
+                break;
+            case kOpEnd:
+                if (pos == n) {
+                    ++pc;
+                    continue;
+                }
+                break;
+            case kOpSplit: {
+                const size_t next = at(pos);
+                const bool first = sets[in.ga + next] != 0;
+                const bool second = sets[in.gb + next] != 0;
+                if (first) {
+                    if (second && !push(kFrameChoice, in.b, pos, 0)) {
+                        return -1;
+                    }
+                    pc = in.a;
+                    continue;
+                }
+                if (second) {
+                    pc = in.b;
+                    continue;
+                }
+                break;
+            }
+            case kOpJump:
+                pc = in.a;
+                continue;
+            case kOpOpen:
+                if (sp != 0 && !push(kFrameUndoPending, in.a, pend[in.a], 0)) {
+                    return -1;
+                }
+                pend[in.a] = pos;
+                ++pc;
+                continue;
+            case kOpClose: {
+                size_t* group = spans + 2 * size_t{in.a};
+                if (sp != 0 && !push(kFrameUndoSpan, in.a, group[0], group[1])) {
+                    return -1;
+                }
+                group[0] = pend[in.a];
+                group[1] = pos;
+                ++pc;
+                continue;
+            }
+            case kOpBackRef: {
+                const size_t* group = spans + 2 * size_t{in.a};
+                if (group[1] == kUnset) {
+                    break;  // a group that took no part matches nothing
+                }
+                const size_t length = group[1] - group[0];
+                if (n - pos < length ||
+                    (length != 0 && std::memcmp(t + pos, t + group[0], length) != 0)) {
+                    break;
+                }
+                pos += length;
+                ++pc;
+                continue;
+            }
+            case kOpNegBegin:
+                if (!push(kFrameBarrier, in.a, pos, negTop)) {
+                    return -1;
+                }
+                negTop = sp - 1;
+                ++pc;
+                continue;
+            case kOpNegEnd:
+                // The negated term matched: drop everything it left and fail the look-ahead.
+                while (sp > negTop + 1) {
+                    --sp;
+                    undo(stack[sp]);
+                }
+                --sp;
+                negTop = stack[sp].aux;
+                break;
+            case kOpRepGreedy: {
+                const uint8_t* set = sets + in.a;
+                const uint8_t* guard = sets + in.ga;
+                size_t low = pos;
+                if (in.min != 0) {
+                    if (pos >= n || !set[t[pos]]) {
+                        break;
+                    }
+                    low = pos + 1;
+                }
+                size_t q = low;
+                if (in.b != 0) {
+                    const void* stop = std::memchr(t + low, static_cast<int>(in.b - 1), n - low);
+                    q = stop != nullptr
+                            ? static_cast<size_t>(static_cast<const unsigned char*>(stop) - t)
+                            : n;
+                } else {
+                    while (q < n && set[t[q]]) {
+                        ++q;
+                    }
+                }
+                bool found = guard[at(q)] != 0;
+                while (!found && q > low) {
+                    --q;
+                    found = guard[t[q]] != 0;
+                }
+                if (!found) {
+                    break;
+                }
+                if (q > low && !push(kFrameGreedy, pc, q, low)) {
+                    return -1;
+                }
+                pos = q;
+                ++pc;
+                continue;
+            }
+            case kOpRepLazy: {
+                const uint8_t* set = sets + in.a;
+                const uint8_t* guard = sets + in.ga;
+                size_t q = pos;
+                if (in.min != 0) {
+                    if (q >= n || !set[t[q]]) {
+                        break;
+                    }
+                    ++q;
+                }
+                if (in.gb != 0) {
+                    // Only the byte that ends the run can continue: jump straight to it.
+                    const void* stop = std::memchr(t + q, static_cast<int>(in.b - 1), n - q);
+                    q = stop != nullptr
+                            ? static_cast<size_t>(static_cast<const unsigned char*>(stop) - t)
+                            : n;
+                } else {
+                    while (!guard[at(q)] && q < n && set[t[q]]) {
+                        ++q;
+                    }
+                }
+                if (!guard[at(q)]) {
+                    break;
+                }
+                if (q < n && set[t[q]] && !push(kFrameLazy, pc, q, 0)) {
+                    return -1;
+                }
+                pos = q;
+                ++pc;
+                continue;
+            }
+            case kOpMatch:
+                endOut = pos;
+                return 1;
+        }
+
+        // Backtrack to the most recent point that offers another path.
+        for (;;) {
+            if (sp == 0) {
+                return 0;
+            }
+            Frame& frame = stack[sp - 1];
+            if (frame.kind == kFrameChoice) {
+                pc = frame.pc;
+                pos = frame.pos;
+                --sp;
+                break;
+            }
+            if (frame.kind == kFrameBarrier) {
+                // The negated term failed everywhere, so the look-ahead succeeds.
+                negTop = frame.aux;
+                pc = frame.pc;
+                pos = frame.pos;
+                --sp;
+                break;
+            }
+            if (frame.kind == kFrameGreedy) {
+                const Inst& rep = code[frame.pc];
+                const uint8_t* guard = sets + rep.ga;
+                const size_t low = frame.aux;
+                size_t q = frame.pos;
+                bool found = false;
+                while (q > low) {
+                    --q;
+                    if (guard[t[q]]) {
+                        found = true;
+                        break;
+                    }
+                }
+                if (!found) {
+                    --sp;
+                    continue;
+                }
+                pc = frame.pc + 1;
+                pos = q;
+                if (q > low) {
+                    frame.pos = q;
+                } else {
+                    --sp;
+                }
+                break;
+            }
+            if (frame.kind == kFrameLazy) {
+                const Inst& rep = code[frame.pc];
+                const uint8_t* set = sets + rep.a;
+                const uint8_t* guard = sets + rep.ga;
+                size_t q = frame.pos + 1;  // the byte at frame.pos was checked before the push
+                while (!guard[at(q)] && q < n && set[t[q]]) {
+                    ++q;
+                }
+                if (!guard[at(q)]) {
+                    --sp;
+                    continue;
+                }
+                pc = frame.pc + 1;
+                pos = q;
+                if (q < n && set[t[q]]) {
+                    frame.pos = q;
+                } else {
+                    --sp;
+                }
+                break;
+            }
+            undo(frame);
+            --sp;
+        }
+    }
+}
+
+// Leftmost search over text[0, length). Returns as Run does.
+int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& startOut,
+                                  size_t& endOut) {
+    const Program& p = program;
+    if (p.anchored || n == 0) {
+        startOut = 0;
+        return Run(t, n, 0, endOut);
+    }
+    const uint8_t* set = p.startAny ? nullptr : p.sets.data() + p.startSet;
+    const unsigned char* prefix = reinterpret_cast<const unsigned char*>(p.prefix.data());
+    const size_t prefixLength = p.prefix.size();
+    size_t required = kUnset;  // next position of the required byte, once looked for
+    // The end of a non-empty text is never a start position.
+    size_t s = 0;
+    while (s < n) {
+        // Skip to the next byte that can begin a match.
+        if (prefixLength != 0 || p.startByte >= 0) {
+            const int first = prefixLength != 0 ? prefix[0] : p.startByte;
+            const void* hit = std::memchr(t + s, first, n - s);
+            if (hit == nullptr) {
+                return 0;
+            }
+            s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+        } else if (set != nullptr) {
+            while (s < n && !set[t[s]]) {
+                ++s;
+            }
+            if (s == n) {
+                return 0;
+            }
+        }
+        if (p.requiredByte >= 0 && (required == kUnset || required < s)) {
+            const void* hit = std::memchr(t + s, p.requiredByte, n - s);
+            if (hit == nullptr) {
+                return 0;
+            }
+            required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+        }
+        if (prefixLength > 1 &&
+            (n - s < prefixLength || std::memcmp(t + s + 1, prefix + 1, prefixLength - 1) != 0)) {
+            ++s;
+            continue;
+        }
+        const int result = Run(t, n, s, endOut);
+        if (result != 0) {
+            startOut = s;
+            return result;
+        }
+        ++s;
+    }
+    return 0;
+}
+
+// Search of text[from, size); the text is the lowered copy when the pattern ignores case.
+// Offsets come back relative to the start of text, group spans relative to text + from.
+bool CPatternMatcher::Impl::SearchFrom(const unsigned char* text, size_t size, size_t from,
+                                       size_t& start, size_t& end) {
+    if (!compiled || from > size) {
+        return false;
+    }
+    size_t s = 0;
+    size_t e = 0;
+    if (Search(text + from, size - from, s, e) != 1) {
+        return false;
+    }
+    start = from + s;
+    end = from + e;
+    return true;
+}
+
+namespace {
+
+// Split and Replace are called over and over with the same constant pattern (once per path,
+// for instance), so each thread keeps the last pattern it compiled for them.
+CPatternMatcher& CachedMatcher(const char* pattern, bool caseSensitive) {
+    thread_local CPatternMatcher matcher;
+    thread_local std::string lastPattern;
+    thread_local bool lastCaseSensitive = true;
+    thread_local bool valid = false;
+    if (!valid || pattern == nullptr || lastCaseSensitive != caseSensitive ||
+        std::strcmp(lastPattern.c_str(), pattern) != 0) {
+        valid = false;
+        matcher.Compile(pattern, caseSensitive);
+        if (pattern != nullptr) {
+            lastPattern.assign(pattern);
+            lastCaseSensitive = caseSensitive;
+            valid = true;
+        }
+    }
+    return matcher;
+}
+
+const unsigned char* Bytes(std::string_view text) {
+    return text.data() != nullptr ? reinterpret_cast<const unsigned char*>(text.data()) : kNoText;
+}
+
+std::string LowerCopy(std::string_view text) {
+    std::string lowered(text);
+    for (char& c : lowered) {
+        c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
+    }
+    return lowered;
+}
+
+}  // namespace
+
+CPatternMatcher::CPatternMatcher() : m_impl(new (std::nothrow) Impl) {}
+
+CPatternMatcher::~CPatternMatcher() {
+    delete m_impl;
+}
+
+int CPatternMatcher::Compile(const char* pattern, bool caseSensitive) {
+    if (m_impl == nullptr) {
+        return kPatternOutOfMemory;
+    }
+    Impl& impl = *m_impl;
+    impl.compiled = false;
+    impl.matched = false;
+    impl.program = Program();
+    if (pattern == nullptr) {
+        impl.patternText.clear();
+        impl.lastError = kPatternMissing;
+        return impl.lastError;
+    }
+    try {
+        impl.patternText.assign(pattern);
+        impl.caseSensitive = caseSensitive;
+        if (impl.patternText.size() > kMaxPatternLength) {
+            impl.lastError = kPatternOutOfMemory;
+            return impl.lastError;
+        }
+        // Ignoring case means matching a lowered pattern against lowered text.
+        std::string source = caseSensitive ? impl.patternText : LowerCopy(impl.patternText);
+        Compiler compiler(impl.program);
+        impl.lastError = compiler.Compile(source);
+        if (impl.lastError != kPatternOk) {
+            impl.program = Program();
+            return impl.lastError;
+        }
+        const size_t slots = static_cast<size_t>(impl.program.groupCount);
+        impl.span.assign(slots * 2, kUnset);
+        impl.pending.assign(slots, kUnset);
+        impl.matchSpan.assign(slots * 2, kUnset);
+        impl.compiled = true;
+    } catch (const std::bad_alloc&) {
+        impl.program = Program();
+        impl.lastError = kPatternOutOfMemory;
+    }
+    return impl.lastError;
+}
+
+int CPatternMatcher::LastError() const {
+    return m_impl != nullptr ? m_impl->lastError : kPatternOutOfMemory;
+}
+
+int CPatternMatcher::GroupCount() const {
+    return m_impl != nullptr && m_impl->compiled ? m_impl->program.groupCount : 0;
+}
+
+bool CPatternMatcher::Match(const char* text) {
+    if (text == nullptr) {
+        if (m_impl != nullptr) {
+            m_impl->matched = false;
+        }
+        return false;
+    }
+    return Match(std::string_view(text), 0);
+}
+
+// Searching from `from` behaves as a search of the text that starts there: "^" anchors at
+// `from`, and an empty rest gets one attempt. Offsets are still measured from `text`.
+bool CPatternMatcher::Match(std::string_view text, size_t from) {
+    if (m_impl == nullptr) {
+        return false;
+    }
+    Impl& impl = *m_impl;
+    impl.matched = false;
+    if (!impl.compiled || from > text.size()) {
+        return false;
+    }
+    try {
+        size_t start = 0;
+        size_t end = 0;
+        if (impl.caseSensitive) {
+            if (!impl.SearchFrom(Bytes(text), text.size(), from, start, end)) {
+                return false;
+            }
+        } else {
+            impl.lowered.assign(text.substr(from));
+            for (char& c : impl.lowered) {
+                c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
+            }
+            if (!impl.SearchFrom(Bytes(impl.lowered), impl.lowered.size(), 0, start, end)) {
+                return false;
+            }
+            start += from;
+            end += from;
+        }
+        // Either way the spans are relative to text + from.
+        for (size_t i = 0; i < impl.span.size(); ++i) {
+            impl.matchSpan[i] = impl.span[i] == kUnset ? kUnset : impl.span[i] + from;
+        }
+        impl.matchStart = start;
+        impl.matchEnd = end;
+        impl.matchText.assign(text.data() + start, end - start);
+        impl.matched = true;
+    } catch (const std::bad_alloc&) {
+        impl.matched = false;
+    }
+    return impl.matched;
+}
+
+size_t CPatternMatcher::MatchStart() const {
+    return m_impl != nullptr && m_impl->matched ? m_impl->matchStart : 0;
+}
+
+size_t CPatternMatcher::MatchEnd() const {
+    return m_impl != nullptr && m_impl->matched ? m_impl->matchEnd : 0;
+}
+
+std::string CPatternMatcher::Group(int n, std::ptrdiff_t* offset) const {
+    if (offset != nullptr) {
+        *offset = -1;
+    }
+    if (m_impl == nullptr || !m_impl->matched || n < 0 || n >= m_impl->program.groupCount) {
+        return std::string();
+    }
+    const Impl& impl = *m_impl;
+    const size_t start = impl.matchSpan[2 * static_cast<size_t>(n)];
+    const size_t end = impl.matchSpan[2 * static_cast<size_t>(n) + 1];
+    if (end == kUnset || start < impl.matchStart || end > impl.matchEnd || end < start) {
+        return std::string();
+    }
+    if (offset != nullptr) {
+        *offset = static_cast<std::ptrdiff_t>(start);
+    }
+    return impl.matchText.substr(start - impl.matchStart, end - start);
+}
+
+std::vector<std::string> CPatternMatcher::Split(std::string_view text, const char* pattern,
+                                                bool caseSensitive, int limit) {
+    std::vector<std::string> pieces;
+    try {
+        const size_t maxPieces = limit <= 0 ? 65535 : static_cast<size_t>(limit);
+        pieces.reserve(limit <= 0 ? 10 : std::min(maxPieces, kMaxSplitReserve));
+        CPatternMatcher& matcher = CachedMatcher(pattern, caseSensitive);
+        if (matcher.m_impl == nullptr) {
+            return pieces;
+        }
+        // One lowered copy serves the whole scan; positions are the same in both texts.
+        const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
+        const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t start = 0;
+            size_t end = 0;
+            if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
+                break;
+            }
+            pieces.emplace_back(text.substr(pos, start - pos));
+            pos = end;
+            // An empty match would be found again at the same place forever.
+            if (pieces.size() >= maxPieces || end == start) {
+                break;
+            }
+        }
+        if (pos < text.size()) {
+            pieces.emplace_back(text.substr(pos));
+        }
+        matcher.m_impl->TrimStack();
+    } catch (const std::bad_alloc&) {
+        pieces.clear();
+    }
+    return pieces;
+}
+
+std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
+                                     std::string_view replacement, bool all, bool caseSensitive) {
+    std::string out;
+    try {
+        CPatternMatcher& matcher = CachedMatcher(pattern, caseSensitive);
+        if (matcher.m_impl == nullptr) {
+            return std::string(text);
+        }
+        const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
+        const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
+        out.reserve(text.size());
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t start = 0;
+            size_t end = 0;
+            if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
+                break;
+            }
+            out.append(text.substr(pos, start - pos));
+            out.append(replacement);
+            pos = end;
+            if (!all || end == start) {
+                break;
+            }
+        }
+        out.append(text.substr(pos));
+        matcher.m_impl->TrimStack();
+    } catch (const std::bad_alloc&) {
+        out.clear();
+    }
+    return out;
+}
