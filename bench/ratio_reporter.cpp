@@ -6,7 +6,8 @@
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
     for (const Run& run : runs) {
         if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-            m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            m_times[run.benchmark_name()] =
+                run.cpu_accumulated_time * 1e9 / static_cast<double>(run.iterations);
         }
     }
     ConsoleReporter::ReportRuns(runs);
