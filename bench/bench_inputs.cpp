@@ -9,8 +9,8 @@ std::string MakeInvokeRequest(int argumentCount) {
         if (i % 3 == 2) {
             text += "<number>" + std::to_string(i * 7) + "</number>";
         } else {
-            text += "<string>C:\\Users\\artist\\Models\\part " + std::to_string(i) +
-                    ".max</string>";
+            text +=
+                "<string>C:\\Users\\artist\\Models\\part " + std::to_string(i) + ".max</string>";
         }
     }
     text += "</arguments></invoke>";

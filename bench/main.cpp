@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     }
     for (const char* size : {"10k", "1m", "8m"}) {
         const std::string base = std::string("xml/") + size + "/";
-        PrintRatio(reporter, std::string("xml-vs-pugixml/") + size, base + "pugixml", base + "ours");
+        PrintRatio(reporter, std::string("xml-vs-pugixml/") + size, base + "pugixml",
+                   base + "ours");
         PrintRatio(reporter, std::string("xml-vs-tinyxml2/") + size, base + "tinyxml2",
                    base + "ours");
     }

@@ -10,7 +10,8 @@
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override;
-    // CPU time per iteration in nanoseconds (steadier than wall time on a shared machine), or a negative value when it did not run.
+    // CPU time per iteration in nanoseconds (steadier than wall time on a shared machine), or a
+    // negative value when it did not run.
     double TimeOf(const std::string& name) const;
 
 private:
