@@ -1,0 +1,92 @@
+// The thin platform layer under the download client: one TCP connection with waits that
+// give up on a time limit or as soon as the owner's stop flag is set, the partial file
+// written in large pieces, and the few file-system and cookie calls the client needs.
+// Winsock 2 and Win32 files on Windows (download_io_win.cpp), POSIX elsewhere
+// (download_io_posix.cpp), so the client's logic runs and is tested natively too.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+enum class IoStatus {
+    kOk,
+    kClosed,    // the peer ended the connection (receive only)
+    kTimedOut,  // nothing happened within the time limit
+    kStopped,   // the stop flag was seen while waiting
+    kFailed,    // any other error; lastError() tells which
+};
+
+// The Winsock time-out code; the POSIX layer reports its time-outs with it too.
+constexpr int kSocketTimeoutError = 10060;
+
+class DownloadSocket {
+public:
+    // Every wait checks `stopFlag` at least this often, so a stop from another thread ends
+    // a blocked connect, send or receive promptly.
+    static constexpr int kStopPollMs = 50;
+
+    explicit DownloadSocket(const std::atomic<bool>& stopFlag);
+    ~DownloadSocket();
+    DownloadSocket(const DownloadSocket&) = delete;
+    DownloadSocket& operator=(const DownloadSocket&) = delete;
+
+    // A fresh non-blocking TCP socket (closing any earlier one); false when none can be
+    // made.
+    bool create();
+    // `host` is a dotted address or a name resolved to its first IPv4 address.
+    IoStatus connect(const std::string& host, int port, int timeoutMs);
+    // Sends all of `data`; each wait for the peer is limited to `timeoutMs`.
+    IoStatus sendAll(const char* data, size_t size, int timeoutMs);
+    // Receives at least one and at most `capacity` bytes into `buffer`.
+    IoStatus receive(char* buffer, size_t capacity, int timeoutMs, size_t& received);
+    // Closes at once, without a graceful shutdown.
+    void close();
+    // The last socket error code (Winsock numbering on Windows, errno elsewhere).
+    int lastError() const { return lastError_; }
+
+private:
+    const std::atomic<bool>& stopFlag_;
+    intptr_t handle_;
+    void* event_ = nullptr;  // Windows: the network event of the socket
+    int lastError_ = 0;
+};
+
+// The partial file. Writes are gathered into large pieces; a failed write or flush is
+// reported by the call that hits it.
+class DownloadFile {
+public:
+    DownloadFile();
+    ~DownloadFile();
+    DownloadFile(const DownloadFile&) = delete;
+    DownloadFile& operator=(const DownloadFile&) = delete;
+
+    // Opens `path` for writing, creating it when missing, others may read but not write.
+    // `truncate` empties it (a rewrite from the start).
+    bool open(const std::string& path, bool truncate);
+    bool seekToEnd();
+    bool write(const char* data, size_t size);
+    // Flushes and closes; false when the flush failed. Safe to call when not open.
+    bool close();
+    bool isOpen() const;
+
+private:
+    bool flush();
+
+    intptr_t handle_;
+    std::vector<char> pending_;
+};
+
+// Size of an existing regular file; false when there is none.
+bool QueryFileSize(const std::string& path, uint64_t& size);
+void RemoveFileIfPresent(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+// Errors are ignored by the caller, so this only reports them.
+bool SetFileModificationTime(const std::string& path, time_t when);
+// The browser cookies for `url` from the system's cookie store (none natively).
+std::string ReadUrlCookies(const std::string& url);
+// The separator of the local file system: "\\" on Windows, "/" elsewhere.
+char LocalPathSeparator();

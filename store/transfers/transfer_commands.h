@@ -1,0 +1,20 @@
+// The transfer script commands (StartDownloadFile, DownloadAndOpenFile, StartUploadFile,
+// StopTransFile, GetAllProgress): argument preparation in the dispatcher's terms and the
+// integer or text replies the movie expects. The handlers reach the manager through the
+// dispatcher's transfer manager link at each call.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class CScriptCommands;
+
+// The id rule of the commands: leading blanks, an optional sign, then digits up to the
+// first other character; no digits gives 0. Values beyond int saturate.
+int ParseTransferId(std::string_view text);
+
+// White space (blank, tab, line feed, carriage return, form feed, vertical tab) removed
+// from both ends.
+std::string TrimWhiteSpace(std::string_view text);
+
+void RegisterTransferCommands(CScriptCommands& commands);

@@ -1,0 +1,208 @@
+// Upload packages built from real folders: the returned package path, the staging place
+// cleaned up, stale leftovers replaced, same-named folders kept apart, and entry names that
+// stay inside the folder. Each package is also copied to packaging-out\<case>.zip in the
+// working folder, where check_packages.py reads the layout back with Python's zipfile and
+// `unzip -t`.
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "store/files/file_operations.h"
+#include "store/transfers/folder_zipper.h"
+#include "store/transfers/upload_package.h"
+
+namespace {
+
+std::string WorkingFolder() {
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    return cwd;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::string ReadText(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    std::string text(1 << 16, '\0');
+    DWORD got = 0;
+    ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(file);
+    text.resize(got);
+    return text;
+}
+
+// Last-write time given in local time, as the archive must store it.
+void SetLocalWriteTime(const std::string& path, WORD year, WORD month, WORD day, WORD hour,
+                       WORD minute, WORD second) {
+    const HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    SYSTEMTIME st{year, month, 0, day, hour, minute, second, 0};
+    FILETIME local, utc;
+    SystemTimeToFileTime(&st, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    SetFileTime(file, nullptr, nullptr, &utc);
+    CloseHandle(file);
+}
+
+class UploadPackageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = WorkingFolder() + "\\packaging-work";
+        out = WorkingFolder() + "\\packaging-out";
+        DeleteFolderTree(root.c_str());
+        // Kept archives of an earlier run must not pass for this run's.
+        static bool outCleared = false;
+        if (!outCleared)
+            DeleteFolderTree(out.c_str());
+        outCleared = true;
+        ASSERT_TRUE(CreateFolderTree((root + "\\src").c_str()));
+        ASSERT_TRUE(CreateFolderTree(out.c_str()));
+        cache = root + "\\cache";
+    }
+    void TearDown() override { DeleteFolderTree(root.c_str()); }
+
+    std::string MakeFolder(const std::string& relative) {
+        const std::string path = root + "\\src\\" + relative;
+        EXPECT_TRUE(CreateFolderTree(path.c_str()));
+        return path;
+    }
+    // Keeps a copy of a package for check_packages.py.
+    void Keep(const std::string& package, const char* caseName) {
+        EXPECT_TRUE(CopyFileA(package.c_str(), (out + "\\" + caseName + ".zip").c_str(), FALSE))
+            << package;
+    }
+
+    std::string root, out, cache;
+};
+
+TEST_F(UploadPackageTest, FolderBecomesOnePackageBelowUploadTemp) {
+    const std::string car = MakeFolder("Models\\Car");
+    MakeFolder("Models\\Car\\maps");
+    MakeFolder("Models\\Car\\empty");
+    MakeFolder("Models\\Car\\.git");
+    WriteText(car + "\\body.max", "body of the car");
+    WriteText(car + "\\.hidden", "not packed");
+    WriteText(car + "\\maps\\wheel.jpg", std::string(100000, 'w'));
+    WriteText(car + "\\maps\\.thumbs", "not packed");
+    WriteText(car + "\\.git\\config", "not packed");
+    SetLocalWriteTime(car + "\\body.max", 2021, 6, 15, 10, 20, 30);
+    SetFileAttributesA((car + "\\body.max").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    const std::string package = buildUploadPackage(cache, car);
+    EXPECT_EQ(package, cache + "\\UploadTemp\\Car.PLENTHRA_UNZIP");
+    EXPECT_TRUE(FileExists(package.c_str()));
+    EXPECT_FALSE(FileExists((cache + "\\UploadTemp\\Car").c_str())) << "staging copy left";
+    EXPECT_FALSE(FileExists((cache + "\\UploadTemp\\Car.zip").c_str())) << "archive left";
+    EXPECT_EQ(ReadText(car + "\\body.max"), "body of the car") << "source touched";
+    Keep(package, "layout");
+    SetFileAttributesA((car + "\\body.max").c_str(), FILE_ATTRIBUTE_NORMAL);
+    removeUploadPackage(package);
+    EXPECT_FALSE(FileExists(package.c_str()));
+}
+
+TEST_F(UploadPackageTest, EmptyAndDottedFoldersKeepTheirNames) {
+    const std::string empty = MakeFolder("Empty");
+    const std::string package = buildUploadPackage(cache, empty);
+    EXPECT_EQ(package, cache + "\\UploadTemp\\Empty.PLENTHRA_UNZIP");
+    Keep(package, "empty");
+
+    const std::string dotted = MakeFolder("v1.2");
+    WriteText(dotted + "\\readme.txt", "version");
+    // A trailing backslash names the same folder.
+    const std::string dottedPackage = buildUploadPackage(cache, dotted + "\\");
+    EXPECT_EQ(dottedPackage, cache + "\\UploadTemp\\v1.2.PLENTHRA_UNZIP");
+    Keep(dottedPackage, "dotted");
+
+    EXPECT_TRUE(zipFolder(dotted.c_str(), false));
+    EXPECT_TRUE(FileExists((root + "\\src\\v1.2.zip").c_str()));
+}
+
+TEST_F(UploadPackageTest, StaleLeftoversOfTheSameNameAreReplaced) {
+    const std::string car = MakeFolder("Car");
+    WriteText(car + "\\fresh.txt", "fresh");
+    const std::string temp = cache + "\\UploadTemp";
+    ASSERT_TRUE(CreateFolderTree((temp + "\\Car").c_str()));
+    WriteText(temp + "\\Car\\stale.txt", "stale staging copy");
+    WriteText(temp + "\\Car.zip", "stale archive");
+    WriteText(temp + "\\Car.PLENTHRA_UNZIP", "stale package");
+
+    const std::string package = buildUploadPackage(cache, car);
+    EXPECT_EQ(package, temp + "\\Car.PLENTHRA_UNZIP");
+    EXPECT_NE(ReadText(package), "stale package");
+    Keep(package, "stale");
+}
+
+TEST_F(UploadPackageTest, SameNamedFoldersPackedTogetherStayApart) {
+    const std::string first = MakeFolder("a\\Car");
+    const std::string second = MakeFolder("b\\Car");
+    WriteText(first + "\\which.txt", "first");
+    WriteText(second + "\\which.txt", "second");
+
+    // The first package is still being uploaded while the second folder is packed.
+    const std::string p1 = buildUploadPackage(cache, first);
+    const std::string p2 = buildUploadPackage(cache, second);
+    EXPECT_EQ(p1, cache + "\\UploadTemp\\Car.PLENTHRA_UNZIP");
+    EXPECT_EQ(p2, cache + "\\UploadTemp\\1\\Car.PLENTHRA_UNZIP");
+    Keep(p1, "apart-first");
+    Keep(p2, "apart-second");
+
+    // Once the first upload deleted its package, the plain place is free again; the
+    // numbered folder goes with its package.
+    DeleteFileIfExists(p1.c_str());
+    const std::string p3 = buildUploadPackage(cache, first);
+    EXPECT_EQ(p3, p1);
+    removeUploadPackage(p2);
+    EXPECT_FALSE(FileExists((cache + "\\UploadTemp\\1").c_str()));
+    removeUploadPackage(p3);
+
+    // Packed at the same moment from two workers.
+    std::string q1, q2;
+    std::thread t1([&] { q1 = buildUploadPackage(cache, first); });
+    std::thread t2([&] { q2 = buildUploadPackage(cache, second); });
+    t1.join();
+    t2.join();
+    EXPECT_NE(q1, q2);
+    EXPECT_TRUE(FileExists(q1.c_str()));
+    EXPECT_TRUE(FileExists(q2.c_str()));
+    removeUploadPackage(q1);
+    removeUploadPackage(q2);
+}
+
+TEST_F(UploadPackageTest, ZipperRefusesNamesOutsideItsBaseFolder) {
+    const std::string base = MakeFolder("base");
+    const std::string outside = MakeFolder("outside");
+    WriteText(base + "\\inside.txt", "in");
+    WriteText(outside + "\\secret.txt", "out");
+    MakeFolder("base\\sub");
+    WriteText(base + "\\sub\\deep.txt", "deep");
+
+    FolderZipper zipper;
+    ASSERT_TRUE(zipper.open((out + "\\safe.zip").c_str(), base.c_str(), false));
+    EXPECT_FALSE(zipper.addFile("..\\outside\\secret.txt", false));
+    EXPECT_FALSE(zipper.addFile((outside + "\\secret.txt").c_str(), false));
+    EXPECT_FALSE(zipper.addFolder(outside.c_str(), false));
+    EXPECT_TRUE(zipper.addFile("inside.txt", false));
+    EXPECT_TRUE(zipper.addFile(".\\sub\\deep.txt", false));
+    // The base folder itself would be the entry "\": only its contents go in.
+    EXPECT_TRUE(zipper.addFolder(base.c_str(), false));
+    EXPECT_FALSE(zipper.addFile((base + "\\missing.txt").c_str(), false));
+    EXPECT_EQ(zipper.filesAdded(), 4);
+    EXPECT_EQ(zipper.bytesAdded(), 12u);
+    EXPECT_TRUE(zipper.close());
+}
+
+}  // namespace
