@@ -34,14 +34,21 @@ win32:
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
 
+# Native comparisons first, then the Windows build's under Wine; RATIO lines summarise.
 bench: setup
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64
 	./scripts/run-bench.sh build/bench
+	./scripts/run-download-bench.sh build/bench build/win64 $(WINE_PREFIX)
+	./scripts/run-files-bench.sh build/win64 $(WINE_PREFIX)
+	./scripts/run-upload-bench.sh build/win64 $(WINE_PREFIX)
+	./scripts/run-package-bench.sh build/win64 $(WINE_PREFIX)
 
 fuzz: setup
 	cmake --preset fuzz >/dev/null
-	cmake --build --preset fuzz
+	cmake --build --preset fuzz --target pattern_matcher_fuzz xml_document_fuzz script_call_fuzz
 	./scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 clean:

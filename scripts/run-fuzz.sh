@@ -2,7 +2,7 @@
 # Runs every fuzz target for the given number of seconds on a copy of its seed corpus
 # and prints the executions each one made.
 set -euo pipefail
-build="$1"
+build="$(cd "$1" && pwd)"
 seconds="${2:-60}"
 here="$(cd "$(dirname "$0")/.." && pwd)"
 status=0

@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libz-mingw-w64-dev libminizip-dev
+  zlib1g-dev libz-mingw-w64-dev libminizip-dev zip unzip curl
   clang libclang-rt-14-dev clang-format
   libpcre2-dev libpugixml-dev libtinyxml2-dev
 )

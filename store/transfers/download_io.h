@@ -51,7 +51,9 @@ public:
 private:
     const std::atomic<bool>& stopFlag_;
     intptr_t handle_;
-    void* event_ = nullptr;  // Windows: the network event of the socket
+#ifdef _WIN32
+    void* event_ = nullptr;  // the network event of the socket
+#endif
     int lastError_ = 0;
 };
 
