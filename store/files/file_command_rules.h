@@ -1,5 +1,5 @@
 // Argument rules of the file-system commands that need no file system: the folder marker
-// of CopyFileEx and the host identifier of OpenFile.
+// of CopyFileEx.
 #pragma once
 
 #include <string>
@@ -9,7 +9,3 @@
 // both and returns true (the pair names two folders); otherwise leaves them as they are and
 // returns false.
 bool TakeFolderMarkers(std::string& source, std::string& destination);
-
-// Reads a decimal integer the way atoi does (leading white space, optional sign, digits,
-// 0 without digits), but saturates instead of overflowing.
-int ParseHostId(std::string_view text);

@@ -94,7 +94,7 @@ void RegisterFileSystemCommands(CScriptCommands& commands, const IStoreIdentity*
             }
             std::string path = std::move(pieces[0]);
             tools.NormalizeArgumentPaths(path);
-            const int requestedHost = ParseHostId(pieces[1]);
+            const int requestedHost = ParseScriptInteger(pieces[1]);
             if (path.empty() || !FileExists(path.c_str())) {
                 result.SetSigned(-1);
                 return;

@@ -3,6 +3,7 @@
 #include "store/shell/script_call.h"
 
 #include <cinttypes>
+#include <climits>
 #include <utility>
 
 #include "store/shell/activity_log.h"
@@ -180,4 +181,35 @@ std::string BuildDoDrapFiletoPlenthraCall(const std::string& fileList) {
 
 std::string BuildDownloadFilesCall(const std::string& downloadList) {
     return BuildOneStringPush("DownloadFiles", downloadList);
+}
+
+int ParseScriptInteger(std::string_view text) {
+    auto isSpace = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    };
+    std::size_t i = 0;
+    while (i < text.size() && isSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value <= INT_MAX) {
+            value = value * 10 + (text[i] - '0');
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
 }

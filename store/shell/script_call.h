@@ -44,6 +44,11 @@ private:
 // Function and element names compare without regard to ASCII letter case.
 bool ScriptNameEquals(std::string_view a, std::string_view b);
 
+// Reads a number field the way the C runtime's atoi does (leading white space, a sign,
+// then digits up to the first other character; 0 when there are none), saturating at the
+// int range instead of overflowing. Transfer ids, host ids and counts are read with it.
+int ParseScriptInteger(std::string_view text);
+
 // Takes an invoke request apart. False means the text is no request (no "<arguments>" or
 // nothing after it) and the caller must do nothing at all. A request whose name cannot be
 // found still succeeds, with an empty name.

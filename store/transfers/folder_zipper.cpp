@@ -11,7 +11,7 @@
 
 namespace {
 
-// The design reads files in blocks of this size; it keeps the stack use of a worker small.
+// Files are read in blocks of this size, which keeps the stack use of a worker small.
 constexpr DWORD kReadBlock = 2048;
 
 bool HasColon(const char* path) {

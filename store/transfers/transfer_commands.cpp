@@ -30,7 +30,7 @@ void StartDownloadFile(CScriptCommands& commands, const std::string& arguments,
     if (manager == nullptr || fields.size() != 4) {
         return;
     }
-    const int id = ParseTransferId(fields[0]);
+    const int id = ParseScriptInteger(fields[0]);
     const std::string& url = fields[1];
     if (id <= 0 || url.empty()) {
         return;
@@ -53,7 +53,7 @@ void DownloadAndOpenFile(CScriptCommands& commands, const std::string& arguments
     if (manager == nullptr || fields.size() != 4) {
         return;
     }
-    const int id = ParseTransferId(fields[0]);
+    const int id = ParseScriptInteger(fields[0]);
     const std::string& url = fields[1];
     if (id <= 0 || url.empty()) {
         return;
@@ -61,7 +61,7 @@ void DownloadAndOpenFile(CScriptCommands& commands, const std::string& arguments
     commands.NormalizeArgumentPaths(fields[2]);
     const std::string fileName = TrimWhiteSpace(fields[2]);
     const std::string localPath = TrimWhiteSpace(commands.UserCacheFolder() + "\\" + fileName);
-    manager->startDownloadAndOpen(id, url, localPath, fileName, ParseTransferId(fields[3]));
+    manager->startDownloadAndOpen(id, url, localPath, fileName, ParseScriptInteger(fields[3]));
     result.SetSigned(0);
 }
 
@@ -73,7 +73,7 @@ void StartUploadFile(CScriptCommands& commands, const std::string& arguments,
     if (manager == nullptr || fields.size() != 4) {
         return;
     }
-    const int id = ParseTransferId(fields[0]);
+    const int id = ParseScriptInteger(fields[0]);
     commands.NormalizeArgumentPaths(fields[1]);
     if (id <= 0 || fields[1].empty()) {
         return;
@@ -84,7 +84,8 @@ void StartUploadFile(CScriptCommands& commands, const std::string& arguments,
 
 void StopTransFile(CScriptCommands& commands, const std::string& arguments, ScriptResult& result) {
     TransferManager* manager = commands.GetTransferManager();
-    result.SetSigned(manager != nullptr ? manager->stopTransfer(ParseTransferId(arguments)) : -1);
+    result.SetSigned(manager != nullptr ? manager->stopTransfer(ParseScriptInteger(arguments))
+                                        : -1);
 }
 
 void GetTransStatus(CScriptCommands& commands, ScriptResult& result) {
@@ -103,34 +104,6 @@ void GetAllProgress(CScriptCommands& commands, ScriptResult& result) {
 }
 
 }  // namespace
-
-int ParseTransferId(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && IsWhiteSpace(text[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value <= INT_MAX) {
-            value = value * 10 + (text[i] - '0');
-        }
-    }
-    if (negative) {
-        value = -value;
-    }
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
-}
 
 std::string TrimWhiteSpace(std::string_view text) {
     std::size_t begin = 0;

@@ -9,10 +9,6 @@
 
 class CScriptCommands;
 
-// The id rule of the commands: leading blanks, an optional sign, then digits up to the
-// first other character; no digits gives 0. Values beyond int saturate.
-int ParseTransferId(std::string_view text);
-
 // White space (blank, tab, line feed, carriage return, form feed, vertical tab) removed
 // from both ends.
 std::string TrimWhiteSpace(std::string_view text);

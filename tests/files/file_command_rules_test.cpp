@@ -2,7 +2,6 @@
 // host identifier.
 #include "store/files/file_command_rules.h"
 
-#include <climits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -32,29 +31,6 @@ TEST(FolderMarkerTest, BothSidesMarkedNameFoldersWithoutTheMarker) {
         EXPECT_EQ(TakeFolderMarkers(source, destination), row.folders) << row.source;
         EXPECT_EQ(source, row.sourceAfter);
         EXPECT_EQ(destination, row.destinationAfter);
-    }
-}
-
-TEST(ParseHostIdTest, ReadsLikeAtoiWithoutOverflow) {
-    struct Row {
-        const char* text;
-        int value;
-    };
-    const Row rows[] = {
-        {"14", 14},
-        {" \t14", 14},
-        {"+14x", 14},
-        {"-3", -3},
-        {"", 0},
-        {"abc", 0},
-        {"14 15", 14},
-        {"- 1", 0},
-        {"0014", 14},
-        {"99999999999", INT_MAX},
-        {"-99999999999", INT_MIN},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(ParseHostId(row.text), row.value) << '"' << row.text << '"';
     }
 }
 

@@ -2,6 +2,7 @@
 // arguments are joined, and the exact reply and push texts with their log lines.
 #include "store/shell/script_call.h"
 
+#include <climits>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -299,3 +300,26 @@ TEST(ScriptNameEqualsTest, FoldsAsciiLetterCaseOnly) {
 }
 
 }  // namespace
+
+TEST(ParseScriptIntegerTest, ReadsLikeTheCRuntimeWithoutOverflow) {
+    struct Row {
+        const char* text;
+        int value;
+    };
+    const Row rows[] = {
+        {"12", 12},
+        {"  \t7abc", 7},
+        {"+5", 5},
+        {"-4", -4},
+        {"", 0},
+        {"abc", 0},
+        {" - 3", 0},
+        {"0012", 12},
+        {"3*4", 3},
+        {"99999999999", INT_MAX},
+        {"-99999999999", INT_MIN},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ParseScriptInteger(row.text), row.value) << row.text;
+    }
+}

@@ -3,7 +3,6 @@
 #include "store/transfers/transfer_commands.h"
 
 #include <chrono>
-#include <climits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,29 +14,6 @@
 #include "tests/transfers/fake_transfer_runner.h"
 
 namespace {
-
-TEST(TransferIdTest, ReadsLikeTheCRuntime) {
-    struct Row {
-        const char* text;
-        int id;
-    };
-    const Row rows[] = {
-        {"12", 12},
-        {"  \t7abc", 7},
-        {"+5", 5},
-        {"-4", -4},
-        {"", 0},
-        {"abc", 0},
-        {" - 3", 0},
-        {"0012", 12},
-        {"3*4", 3},
-        {"99999999999", INT_MAX},
-        {"-99999999999", INT_MIN},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(ParseTransferId(row.text), row.id) << row.text;
-    }
-}
 
 class TransferCommandsTest : public ::testing::Test {
 protected:

@@ -1,0 +1,134 @@
+// dlgwatch.exe against real message boxes of this process: it prints each box's caption
+// and text and presses the chosen or the default button, once per box.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+struct Box {
+    const char* caption;
+    const char* text;
+    UINT style;
+    int result = 0;
+};
+
+DWORD WINAPI ShowBox(void* param) {
+    auto* box = static_cast<Box*>(param);
+    box->result = MessageBoxA(nullptr, box->text, box->caption, box->style);
+    return 0;
+}
+
+// dlgwatch.exe beside this program, with its standard output on a pipe.
+class Watcher {
+public:
+    explicit Watcher(const std::string& arguments) {
+        char path[MAX_PATH];
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        std::string exe(path);
+        exe = exe.substr(0, exe.find_last_of('\\') + 1) + "dlgwatch.exe";
+        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+        HANDLE write = nullptr;
+        if (!CreatePipe(&read_, &write, &inherit, 0)) return;
+        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = write;
+        startup.hStdError = write;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::string command = "\"" + exe + "\" " + arguments;
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                           nullptr, &startup, &process_)) {
+            started_ = true;
+        }
+        CloseHandle(write);
+    }
+    ~Watcher() {
+        if (started_) {
+            TerminateProcess(process_.hProcess, 0);
+            WaitForSingleObject(process_.hProcess, 10000);
+            CloseHandle(process_.hProcess);
+            CloseHandle(process_.hThread);
+        }
+        if (read_ != nullptr) CloseHandle(read_);
+    }
+
+    bool Started() const { return started_; }
+
+    // The next whole line, without its line break; empty when the pipe ends.
+    std::string ReadLine() {
+        for (;;) {
+            size_t nl = pending_.find('\n');
+            if (nl != std::string::npos) {
+                std::string line = pending_.substr(0, nl);
+                pending_.erase(0, nl + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                return line;
+            }
+            char chunk[512];
+            DWORD got = 0;
+            if (!ReadFile(read_, chunk, sizeof(chunk), &got, nullptr) || got == 0) return {};
+            pending_.append(chunk, got);
+        }
+    }
+
+private:
+    HANDLE read_ = nullptr;
+    PROCESS_INFORMATION process_{};
+    bool started_ = false;
+    std::string pending_;
+};
+
+// Shows the boxes one after another on a thread and checks what the watcher printed and
+// what each box returned.
+void Expect(const std::string& arguments, Box* boxes, const int* expected,
+            const char* const* lines, size_t count) {
+    Watcher watcher(arguments);
+    ASSERT_TRUE(watcher.Started());
+    for (size_t i = 0; i < count; ++i) {
+        HANDLE thread = CreateThread(nullptr, 0, ShowBox, &boxes[i], 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        EXPECT_EQ(watcher.ReadLine(), lines[i]);
+        // The box ends once answered; a generous bound only guards against a hang.
+        EXPECT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
+        CloseHandle(thread);
+        EXPECT_EQ(boxes[i].result, expected[i]) << lines[i];
+    }
+}
+
+TEST(DlgWatchTest, AnswersWithTheDefaultButton) {
+    Box boxes[] = {
+        {"Vellamar", "Delete the file?", MB_OKCANCEL | MB_DEFBUTTON2},
+        {"Vellamar", "Two\r\nlines", MB_YESNO},
+        {"Other", "", MB_OK},
+    };
+    const int expected[] = {IDCANCEL, IDYES, IDOK};
+    const char* const lines[] = {
+        "dialog Vellamar | Delete the file?",
+        "dialog Vellamar | Two lines",
+        "dialog Other | ",
+    };
+    Expect("", boxes, expected, lines, 3);
+}
+
+TEST(DlgWatchTest, AnswersWithTheGivenButton) {
+    const struct {
+        const char* arguments;
+        UINT style;
+        int expected;
+    } kCases[] = {
+        {"--answer no", MB_YESNO, IDNO},
+        {"--answer yes", MB_YESNO | MB_DEFBUTTON2, IDYES},
+        {"--answer cancel", MB_OKCANCEL, IDCANCEL},
+    };
+    for (const auto& c : kCases) {
+        Box box{"Question", "Go on?", c.style};
+        const char* const line = "dialog Question | Go on?";
+        Expect(c.arguments, &box, &c.expected, &line, 1);
+    }
+}
+
+}  // namespace
