@@ -92,6 +92,26 @@ void ScriptResult::Clear() {
     *this = ScriptResult();
 }
 
+namespace {
+
+// Every FlashCall goes through ParseScriptCall, so its two search patterns are compiled
+// once per thread rather than once per request.
+struct RequestMatchers {
+    RequestMatchers() {
+        name.Compile(kNamePattern, true);
+        argument.Compile(kArgumentPattern, true);
+    }
+    CPatternMatcher name;
+    CPatternMatcher argument;
+};
+
+RequestMatchers& TheRequestMatchers() {
+    thread_local RequestMatchers matchers;
+    return matchers;
+}
+
+}  // namespace
+
 bool ParseScriptCall(std::string_view request, ScriptCall& call) {
     call = ScriptCall();
     std::vector<std::string> pieces = CPatternMatcher::Split(request, kArgumentsPattern, true);
@@ -100,8 +120,7 @@ bool ParseScriptCall(std::string_view request, ScriptCall& call) {
     }
 
     if (!pieces[0].empty()) {
-        CPatternMatcher nameMatcher;
-        nameMatcher.Compile(kNamePattern, true);
+        CPatternMatcher& nameMatcher = TheRequestMatchers().name;
         if (nameMatcher.Match(pieces[0])) {
             call.name = nameMatcher.Group(0);
         }
@@ -110,8 +129,7 @@ bool ParseScriptCall(std::string_view request, ScriptCall& call) {
     // Searching (not anchoring) skips whatever else stands in the list: other element
     // types, closing tags, white space.
     const std::string& list = pieces[1];
-    CPatternMatcher argumentMatcher;
-    argumentMatcher.Compile(kArgumentPattern, true);
+    CPatternMatcher& argumentMatcher = TheRequestMatchers().argument;
     size_t position = 0;
     while (position < list.size() && argumentMatcher.Match(list, position)) {
         ScriptArgument argument;
