@@ -31,7 +31,8 @@ public:
         exe = exe.substr(0, exe.find_last_of('\\') + 1) + "dlgwatch.exe";
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
         HANDLE write = nullptr;
-        if (!CreatePipe(&read_, &write, &inherit, 0)) return;
+        if (!CreatePipe(&read_, &write, &inherit, 0))
+            return;
         SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOA startup{};
         startup.cb = sizeof(startup);
@@ -53,7 +54,8 @@ public:
             CloseHandle(process_.hProcess);
             CloseHandle(process_.hThread);
         }
-        if (read_ != nullptr) CloseHandle(read_);
+        if (read_ != nullptr)
+            CloseHandle(read_);
     }
 
     bool Started() const { return started_; }
@@ -65,12 +67,14 @@ public:
             if (nl != std::string::npos) {
                 std::string line = pending_.substr(0, nl);
                 pending_.erase(0, nl + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
                 return line;
             }
             char chunk[512];
             DWORD got = 0;
-            if (!ReadFile(read_, chunk, sizeof(chunk), &got, nullptr) || got == 0) return {};
+            if (!ReadFile(read_, chunk, sizeof(chunk), &got, nullptr) || got == 0)
+                return {};
             pending_.append(chunk, got);
         }
     }
@@ -84,8 +88,8 @@ private:
 
 // Shows the boxes one after another on a thread and checks what the watcher printed and
 // what each box returned.
-void Expect(const std::string& arguments, Box* boxes, const int* expected,
-            const char* const* lines, size_t count) {
+void Expect(const std::string& arguments, Box* boxes, const int* expected, const char* const* lines,
+            size_t count) {
     Watcher watcher(arguments);
     ASSERT_TRUE(watcher.Started());
     for (size_t i = 0; i < count; ++i) {

@@ -64,8 +64,10 @@ public:
                 buffer_.append(chunk, static_cast<size_t>(n));
                 continue;
             }
-            if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return "<closed>";
-            if (GetTickCount() - start > timeoutMs) return "<timeout>";
+            if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
+                return "<closed>";
+            if (GetTickCount() - start > timeoutMs)
+                return "<timeout>";
             PumpMessages();
             Sleep(5);
         }
@@ -111,7 +113,8 @@ public:
         DWORD start = GetTickCount();
         while (GetTickCount() - start < kWaitMs) {
             SOCKET s = accept(listen_, nullptr, nullptr);
-            if (s != INVALID_SOCKET) return std::make_unique<DriverConnection>(s);
+            if (s != INVALID_SOCKET)
+                return std::make_unique<DriverConnection>(s);
             PumpMessages();
             Sleep(5);
         }
@@ -122,7 +125,8 @@ public:
     bool NothingPending(DWORD waitMs) {
         Sleep(waitMs);
         SOCKET s = accept(listen_, nullptr, nullptr);
-        if (s == INVALID_SOCKET) return true;
+        if (s == INVALID_SOCKET)
+            return true;
         closesocket(s);
         return false;
     }
@@ -176,8 +180,7 @@ public:
     }
     STDMETHODIMP OnUIActivate() override { return S_OK; }
     STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                  LPRECT position, LPRECT clip,
-                                  LPOLEINPLACEFRAMEINFO) override {
+                                  LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
         *frame = nullptr;
         *document = nullptr;
         *position = kPlace;
@@ -226,15 +229,16 @@ public:
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
         return E_NOTIMPL;
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                        EXCEPINFO*, UINT*) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                        UINT*) override {
         if (id != 197 || params->cArgs != 1 || params->rgvarg[0].vt != VT_BSTR) {
             return DISP_E_MEMBERNOTFOUND;
         }
         BSTR text = params->rgvarg[0].bstrVal;
         requests.emplace_back(text, SysStringLen(text));
         threads.push_back(GetCurrentThreadId());
-        if (onCall) onCall(requests.back());
+        if (onCall)
+            onCall(requests.back());
         return S_OK;
     }
 
@@ -271,9 +275,10 @@ VARIANT Number(long value) {
 class HostedControl {
 public:
     HostedControl(IClassFactory* factory, TestSite& site, EventSink& sink) {
-        HRESULT hr = factory->CreateInstance(nullptr, IID_IOleObject,
-                                             reinterpret_cast<void**>(&object_));
-        if (FAILED(hr)) return;
+        HRESULT hr =
+            factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(&object_));
+        if (FAILED(hr))
+            return;
         object_->SetClientSite(&site);
         object_->SetHostNames(L"test", nullptr);
         SIZEL extent{7938, 5292};
@@ -289,7 +294,8 @@ public:
             container->FindConnectionPoint(kFlashEvents, &point_);
             container->Release();
         }
-        if (point_ != nullptr) advised_ = point_->Advise(&sink, &cookie_);
+        if (point_ != nullptr)
+            advised_ = point_->Advise(&sink, &cookie_);
     }
     ~HostedControl() { Close(); }
 
@@ -304,7 +310,8 @@ public:
         VariantInit(&result);
         std::vector<VARIANT> args{Number(layer), Text(path)};
         HRESULT hr = InvokeMethod(dispatch_, 142, args, &result);
-        for (VARIANT& arg : args) VariantClear(&arg);
+        for (VARIANT& arg : args)
+            VariantClear(&arg);
         VariantClear(&result);
         return hr;
     }
@@ -364,9 +371,9 @@ protected:
         auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
             reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
         ASSERT_NE(getClassObject, nullptr);
-        ASSERT_EQ(getClassObject(kFlashClsid, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&factory_)),
-                  S_OK);
+        ASSERT_EQ(
+            getClassObject(kFlashClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory_)),
+            S_OK);
         host_ = CreateWindowExA(0, "STATIC", "flash host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                                 400, 300, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(host_, nullptr);
@@ -377,8 +384,10 @@ protected:
 
     void TearDown() override {
         SetEnvironmentVariableA("PX_MOVIE_DRIVER", nullptr);
-        if (host_ != nullptr) DestroyWindow(host_);
-        if (factory_ != nullptr) factory_->Release();
+        if (host_ != nullptr)
+            DestroyWindow(host_);
+        if (factory_ != nullptr)
+            factory_->Release();
         // The DLL stays loaded: COM may still hold it, as a real host's would.
         OleUninitialize();
     }
@@ -517,10 +526,13 @@ TEST_F(FlashControlTest, MalformedDriverLinesAreAnsweredWithErrorsAndIgnored) {
         "{\"call\":\"\xC3\"}",  // cut UTF-8
         R"(["call","x"])",
     };
+    const std::string errorStart = R"({"event":"error","message":")";
     for (const char* line : kBadLines) {
         connection->Send(line);
-        EXPECT_EQ(connection->ReadLine().substr(0, 37), R"({"event":"error","message":")")
-            << line;
+        std::string answer = connection->ReadLine();
+        EXPECT_EQ(answer.substr(0, errorStart.size()), errorStart) << line;
+        EXPECT_GT(answer.size(), errorStart.size() + 2) << line;  // a reason is given
+        EXPECT_EQ(answer.substr(answer.size() - 2), "\"}") << line;
     }
     connection->Send("");  // blank lines are no calls and no errors
     connection->Send(R"({"call":"ok"})");

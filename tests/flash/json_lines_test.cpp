@@ -39,10 +39,23 @@ TEST(JsonLinesTest, ParsesFlatObjects) {
 
 TEST(JsonLinesTest, RejectsWhatIsNotAFlatObject) {
     const char* const kLines[] = {
-        "", "call", "[1]", R"({"call":"x")", R"({"call":"x"}x)", R"({"call":{"a":1}})",
-        R"({"call":["x"]})", R"({"call":"\x"})", R"({"call":"\u12"})", R"({"call":"\u12g4"})",
-        R"({call:"x"})", R"({"call" "x"})", R"({"call":"x",})", R"({"call":-})",
-        R"({"call":1.})", "{\"call\":\"a\tb\"}", "{\"call\":\"\xC3\"}",
+        "",
+        "call",
+        "[1]",
+        R"({"call":"x")",
+        R"({"call":"x"}x)",
+        R"({"call":{"a":1}})",
+        R"({"call":["x"]})",
+        R"({"call":"\x"})",
+        R"({"call":"\u12"})",
+        R"({"call":"\u12g4"})",
+        R"({call:"x"})",
+        R"({"call" "x"})",
+        R"({"call":"x",})",
+        R"({"call":-})",
+        R"({"call":1.})",
+        "{\"call\":\"a\tb\"}",
+        "{\"call\":\"\xC3\"}",
         "{\"call\":\"\xC0\xAF\"}",          // overlong
         "{\"call\":\"\xED\xA0\xBD\"}",      // an encoded surrogate
         "{\"call\":\"\xF4\x90\x80\x80\"}",  // past U+10FFFF

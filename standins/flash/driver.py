@@ -1,0 +1,254 @@
+#!/usr/bin/env python3
+"""Test driver for programs that host the Flash control stand-in.
+
+The stand-in control connects to the address in PX_MOVIE_DRIVER when a movie is
+loaded and speaks JSON Lines (see README.md). This module plays the movie's side:
+
+    with WebSide(root_dir) as web, MovieDriver() as driver:
+        register_control(dll_path)                       # once per Wine prefix
+        store = driver.start_program(exe_path, ["APPHOSTID", "7"])
+        main = driver.accept()                           # the main window's control
+        path = main.wait_load_movie()
+        replies = main.call('<invoke name="Init" returntype="xml"></invoke>')
+        pushes = main.pushes(wait=1.0)
+
+Standard library only. Wine runs through PX_WINE (set by scripts/wine-session.sh) or
+/usr/lib/wine/wine64.
+"""
+
+import json
+import os
+import queue
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+
+CONTROL_CLSID = "{D27CDB6E-AE6D-11CF-96B8-444553540000}"
+HERE = os.path.dirname(os.path.abspath(__file__))
+WEBSIDE_SERVER = os.path.join(HERE, "..", "webside", "server.py")
+
+
+class DriverError(Exception):
+    """The control answered with an error, closed, or did not answer in time."""
+
+
+def wine_loader():
+    return os.environ.get("PX_WINE", "/usr/lib/wine/wine64")
+
+
+def windows_path(linux_path):
+    """The path as a program under Wine sees it (Z: is the Linux root)."""
+    return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
+
+
+class WebSide:
+    """The web side stand-in on a free port, stopped on exit."""
+
+    def __init__(self, root, server=WEBSIDE_SERVER):
+        self.process = subprocess.Popen(
+            ["python3", server, "--root", root, "--port", "0"],
+            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
+        first = self.process.stdout.readline().strip()
+        if not first.startswith("listening 127.0.0.1:"):
+            self.stop()
+            raise DriverError("web side did not start: %r" % first)
+        self.port = int(first.rsplit(":", 1)[1])
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=10)
+        self.process.stdout.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def registration_text(dll_windows_path):
+    """A .reg file that registers the stand-in control at dll_windows_path."""
+    escaped = dll_windows_path.replace("\\", "\\\\")
+    key = "HKEY_CLASSES_ROOT\\CLSID\\" + CONTROL_CLSID
+    return ("REGEDIT4\r\n\r\n"
+            "[%s]\r\n@=\"Shockwave Flash Object (stand-in)\"\r\n\r\n"
+            "[%s\\InprocServer32]\r\n@=\"%s\"\r\n\"ThreadingModel\"=\"Apartment\"\r\n"
+            % (key, key, escaped))
+
+
+def register_control(dll_path, env=None):
+    """Registers the stand-in in the current Wine prefix (WINEPREFIX) with regedit."""
+    with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as reg:
+        reg.write(registration_text(windows_path(dll_path)))
+        reg_path = reg.name
+    try:
+        subprocess.run([wine_loader(), "regedit", windows_path(reg_path)], env=env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=120)
+    finally:
+        os.unlink(reg_path)
+
+
+class MovieControl:
+    """One control instance's connection: events in, calls out."""
+
+    def __init__(self, sock):
+        self.sock = sock
+        self.events = queue.Queue()
+        self.queued_pushes = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        pending = b""
+        try:
+            while True:
+                data = self.sock.recv(65536)
+                if not data:
+                    break
+                pending += data
+                while b"\n" in pending:
+                    line, pending = pending.split(b"\n", 1)
+                    if line.strip():
+                        self.events.put(json.loads(line.decode("utf-8")))
+        except (OSError, ValueError) as error:
+            self.events.put({"event": "closed", "message": str(error)})
+            return
+        self.events.put({"event": "closed"})
+
+    def next_event(self, timeout=10.0):
+        """The next event object; DriverError when none comes in time."""
+        try:
+            return self.events.get(timeout=timeout)
+        except queue.Empty:
+            raise DriverError("no event within %.1f s" % timeout) from None
+
+    def send(self, obj):
+        self.sock.sendall((json.dumps(obj, ensure_ascii=False) + "\n").encode("utf-8"))
+
+    def wait_load_movie(self, timeout=30.0):
+        """The path of the next loaded movie; calls seen meanwhile count as pushes."""
+        deadline = time.monotonic() + timeout
+        while True:
+            event = self.next_event(max(0.0, deadline - time.monotonic()))
+            kind = event.get("event")
+            if kind == "loadMovie":
+                return event["path"]
+            if kind == "callFunction":
+                self.queued_pushes.append(event["request"])
+            elif kind == "closed":
+                raise DriverError("control closed before loading a movie")
+
+    def call(self, request, timeout=10.0):
+        """Raises FlashCall with request; returns the callFunction requests the host
+        made before the event returned (its reply first, then any pushes)."""
+        self._drain()
+        self.send({"call": request})
+        deadline = time.monotonic() + timeout
+        made = []
+        while True:
+            event = self.next_event(max(0.0, deadline - time.monotonic()))
+            kind = event.get("event")
+            if kind == "returned":
+                return made
+            if kind == "callFunction":
+                made.append(event["request"])
+            elif kind in ("error", "closed"):
+                raise DriverError("%s: %s" % (kind, event.get("message", "")))
+
+    def pushes(self, wait=0.0):
+        """callFunction requests made outside any call, waiting up to wait seconds
+        for more; each is returned once."""
+        deadline = time.monotonic() + wait
+        while True:
+            left = deadline - time.monotonic()
+            try:
+                event = self.events.get(timeout=left) if left > 0 else self.events.get_nowait()
+            except queue.Empty:
+                break
+            if event.get("event") == "callFunction":
+                self.queued_pushes.append(event["request"])
+            elif event.get("event") == "closed":
+                self.events.put(event)
+                break
+        found, self.queued_pushes = self.queued_pushes, []
+        return found
+
+    def _drain(self):
+        while True:
+            try:
+                event = self.events.get_nowait()
+            except queue.Empty:
+                return
+            if event.get("event") == "callFunction":
+                self.queued_pushes.append(event["request"])
+            elif event.get("event") == "closed":
+                self.events.put(event)
+                return
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self.reader.join(timeout=10)
+
+
+class MovieDriver:
+    """Listens for control instances and starts programs that host them."""
+
+    def __init__(self):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        self.address = "127.0.0.1:%d" % self.listener.getsockname()[1]
+        self.controls = []
+        self.programs = []
+
+    def environment(self, extra=None):
+        env = dict(os.environ)
+        env["PX_MOVIE_DRIVER"] = self.address
+        env.update(extra or {})
+        return env
+
+    def start_program(self, exe_path, args=(), env=None, cwd=None, stdout=None):
+        """Starts a Windows program under Wine with PX_MOVIE_DRIVER pointing here."""
+        process = subprocess.Popen([wine_loader(), exe_path] + list(args),
+                                   env=self.environment(env), cwd=cwd,
+                                   stdin=subprocess.DEVNULL, stdout=stdout)
+        self.programs.append(process)
+        return process
+
+    def accept(self, timeout=60.0):
+        """The next control instance that connects."""
+        self.listener.settimeout(timeout)
+        try:
+            sock, _ = self.listener.accept()
+        except socket.timeout:
+            raise DriverError("no control connected within %.1f s" % timeout) from None
+        sock.settimeout(None)
+        control = MovieControl(sock)
+        self.controls.append(control)
+        return control
+
+    def close(self):
+        for control in self.controls:
+            control.close()
+        for process in self.programs:
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=30)
+        self.listener.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()

@@ -1,0 +1,717 @@
+// The control object: dispatch, events, in-place activation, painting, and the
+// driver link's two directions (callFunction out, FlashCall in).
+#include "flash_control.h"
+
+#include <cwchar>
+
+#include "json_lines.h"
+
+namespace pxflash {
+
+const CLSID CLSID_FlashStandin = {
+    0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const IID DIID_FlashStandinEvents = {
+    0xD27CDB6D, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+namespace {
+
+const char kWindowClass[] = "PXFlashStandin";
+// Lines kept for painting: enough to see the last exchange in a screenshot.
+constexpr size_t kRecentLines = 12;
+
+std::u16string FromBstr(BSTR text) {
+    if (text == nullptr)
+        return {};
+    return std::u16string(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
+}
+
+BSTR ToBstr(const std::u16string& text) {
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                             static_cast<UINT>(text.size()));
+}
+
+std::u16string Widen(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* control = reinterpret_cast<FlashControl*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (control != nullptr)
+        return control->HandleMessage(window, message, wParam, lParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool RegisterWindowClass() {
+    WNDCLASSA wc{};
+    if (GetClassInfoA(gModule, kWindowClass, &wc))
+        return true;
+    wc.lpfnWndProc = ControlWindowProc;
+    wc.hInstance = gModule;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = nullptr;
+    wc.lpszClassName = kWindowClass;
+    return RegisterClassA(&wc) != 0;
+}
+
+// A dispatch argument as text or number; DISPPARAMS holds them last argument first.
+bool ArgumentText(DISPPARAMS* params, UINT index, std::u16string& out) {
+    VARIANT value;
+    VariantInit(&value);
+    UINT slot = params->cArgs - 1 - index;
+    if (FAILED(VariantChangeType(&value, &params->rgvarg[slot], 0, VT_BSTR)))
+        return false;
+    out = FromBstr(value.bstrVal);
+    VariantClear(&value);
+    return true;
+}
+
+bool ArgumentLong(DISPPARAMS* params, UINT index, long& out) {
+    VARIANT value;
+    VariantInit(&value);
+    UINT slot = params->cArgs - 1 - index;
+    if (FAILED(VariantChangeType(&value, &params->rgvarg[slot], 0, VT_I4)))
+        return false;
+    out = value.lVal;
+    return true;
+}
+
+}  // namespace
+
+// ---- connection point --------------------------------------------------------------
+
+STDMETHODIMP EventConnectionPoint::QueryInterface(REFIID riid, void** out) {
+    if (out == nullptr)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
+        *out = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) EventConnectionPoint::AddRef() {
+    return static_cast<IDispatch&>(owner_).AddRef();
+}
+
+STDMETHODIMP_(ULONG) EventConnectionPoint::Release() {
+    return static_cast<IDispatch&>(owner_).Release();
+}
+
+STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) {
+    if (iid == nullptr)
+        return E_POINTER;
+    *iid = DIID_FlashStandinEvents;
+    return S_OK;
+}
+
+STDMETHODIMP EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
+    if (out == nullptr)
+        return E_POINTER;
+    *out = static_cast<IConnectionPointContainer*>(&owner_);
+    (*out)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+    if (sink == nullptr || cookie == nullptr)
+        return E_POINTER;
+    IDispatch* dispatch = nullptr;
+    if (FAILED(
+            sink->QueryInterface(DIID_FlashStandinEvents, reinterpret_cast<void**>(&dispatch))) &&
+        FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    *cookie = nextCookie_++;
+    sinks_.push_back({*cookie, dispatch});
+    return S_OK;
+}
+
+STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
+    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+        if (it->cookie == cookie) {
+            IDispatch* dispatch = it->dispatch;
+            sinks_.erase(it);
+            dispatch->Release();
+            return S_OK;
+        }
+    }
+    return CONNECT_E_NOCONNECTION;
+}
+
+STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+void EventConnectionPoint::Fire(const std::u16string& request) {
+    // A handler may unadvise or advise while it runs: call a held copy.
+    std::vector<IDispatch*> targets;
+    for (const Sink& sink : sinks_) {
+        sink.dispatch->AddRef();
+        targets.push_back(sink.dispatch);
+    }
+    for (IDispatch* target : targets) {
+        VARIANT argument;
+        VariantInit(&argument);
+        argument.vt = VT_BSTR;
+        argument.bstrVal = ToBstr(request);
+        DISPPARAMS params{&argument, nullptr, 1, 0};
+        target->Invoke(kDispFlashCall, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                       nullptr, nullptr, nullptr);
+        VariantClear(&argument);
+        target->Release();
+    }
+}
+
+void EventConnectionPoint::UnadviseAll() {
+    std::vector<Sink> sinks;
+    sinks.swap(sinks_);
+    for (Sink& sink : sinks)
+        sink.dispatch->Release();
+}
+
+// ---- control -----------------------------------------------------------------------
+
+FlashControl::FlashControl() : events_(*this) {
+    InterlockedIncrement(&gObjectCount);
+    if (RegisterWindowClass()) {
+        messageWindow_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                         gModule, this);
+    }
+    linkState_ = "driver: none";
+}
+
+FlashControl::~FlashControl() {
+    Deactivate();
+    link_.Close();
+    events_.UnadviseAll();
+    if (messageWindow_ != nullptr) {
+        DriverLink::DiscardPosted(messageWindow_);
+        DestroyWindow(messageWindow_);
+    }
+    if (site_ != nullptr)
+        site_->Release();
+    InterlockedDecrement(&gObjectCount);
+}
+
+STDMETHODIMP FlashControl::QueryInterface(REFIID riid, void** out) {
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+        *out = static_cast<IDispatch*>(this);
+    } else if (IsEqualIID(riid, IID_IOleObject)) {
+        *out = static_cast<IOleObject*>(this);
+    } else if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
+        *out = static_cast<IOleInPlaceObject*>(this);
+    } else if (IsEqualIID(riid, IID_IOleControl)) {
+        *out = static_cast<IOleControl*>(this);
+    } else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist)) {
+        *out = static_cast<IPersistStreamInit*>(this);
+    } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
+        *out = static_cast<IConnectionPointContainer*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) FlashControl::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+}
+
+STDMETHODIMP_(ULONG) FlashControl::Release() {
+    LONG left = InterlockedDecrement(&refs_);
+    if (left == 0)
+        delete this;
+    return static_cast<ULONG>(left);
+}
+
+// IDispatch
+
+STDMETHODIMP FlashControl::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr)
+        return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info != nullptr)
+        *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (names == nullptr || ids == nullptr)
+        return E_POINTER;
+    HRESULT hr = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+        if (i == 0 && _wcsicmp(names[i], L"LoadMovie") == 0) {
+            ids[i] = kDispLoadMovie;
+        } else if (i == 0 && _wcsicmp(names[i], L"CallFunction") == 0) {
+            ids[i] = kDispCallFunction;
+        } else {
+            hr = DISP_E_UNKNOWNNAME;
+        }
+    }
+    return hr;
+}
+
+STDMETHODIMP FlashControl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                  VARIANT* result, EXCEPINFO*, UINT* argError) {
+    if (params == nullptr)
+        return E_POINTER;
+    if ((flags & DISPATCH_METHOD) == 0)
+        return DISP_E_MEMBERNOTFOUND;
+    if (result != nullptr)
+        VariantInit(result);
+    if (id == kDispLoadMovie) {
+        if (params->cArgs != 2)
+            return DISP_E_BADPARAMCOUNT;
+        long layer = 0;
+        std::u16string path;
+        if (!ArgumentLong(params, 0, layer)) {
+            if (argError != nullptr)
+                *argError = 1;
+            return DISP_E_TYPEMISMATCH;
+        }
+        if (!ArgumentText(params, 1, path)) {
+            if (argError != nullptr)
+                *argError = 0;
+            return DISP_E_TYPEMISMATCH;
+        }
+        LoadMovie(layer, path);
+        return S_OK;
+    }
+    if (id == kDispCallFunction) {
+        if (params->cArgs != 1)
+            return DISP_E_BADPARAMCOUNT;
+        std::u16string request;
+        if (!ArgumentText(params, 0, request)) {
+            if (argError != nullptr)
+                *argError = 0;
+            return DISP_E_TYPEMISMATCH;
+        }
+        CallFunction(request);
+        if (result != nullptr) {
+            result->vt = VT_BSTR;
+            result->bstrVal = SysAllocString(L"");
+        }
+        return S_OK;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+void FlashControl::LoadMovie(long layer, const std::u16string& path) {
+    movie_ = path;
+    char address[128];
+    DWORD length = GetEnvironmentVariableA("PX_MOVIE_DRIVER", address, sizeof(address));
+    if (length > 0 && length < sizeof(address) && !link_.IsConnected()) {
+        std::string error;
+        if (link_.Connect(address, messageWindow_, error)) {
+            linkState_ = std::string("driver: ") + address;
+        } else {
+            linkState_ = "driver: " + error;
+        }
+    }
+    link_.SendLine(R"({"event":"loadMovie","layer":)" + std::to_string(layer) + R"(,"path":)" +
+                   JsonQuote(path) + "}");
+    Remember(u"LoadMovie " + path);
+}
+
+void FlashControl::CallFunction(const std::u16string& request) {
+    link_.SendLine(R"({"event":"callFunction","request":)" + JsonQuote(request) + "}");
+    Remember(u"CallFunction " + request);
+}
+
+void FlashControl::RaiseFlashCall(const std::u16string& request) {
+    AddRef();  // a handler may release the host's last reference
+    Remember(u"FlashCall " + request);
+    events_.Fire(request);
+    link_.SendLine(R"({"event":"returned"})");
+    Release();
+}
+
+void FlashControl::Remember(const std::u16string& line) {
+    recent_.push_back(line);
+    while (recent_.size() > kRecentLines)
+        recent_.pop_front();
+    if (window_ != nullptr)
+        InvalidateRect(window_, nullptr, TRUE);
+}
+
+// IOleObject
+
+STDMETHODIMP FlashControl::SetClientSite(IOleClientSite* site) {
+    if (site != nullptr)
+        site->AddRef();
+    if (site_ != nullptr)
+        site_->Release();
+    site_ = site;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::GetClientSite(IOleClientSite** site) {
+    if (site == nullptr)
+        return E_POINTER;
+    *site = site_;
+    if (site_ != nullptr)
+        site_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::Close(DWORD) {
+    Deactivate();
+    // The reader thread ends with the socket; a closed control talks to nobody.
+    link_.Close();
+    linkState_ = "driver: closed";
+    if (messageWindow_ != nullptr)
+        DriverLink::DiscardPosted(messageWindow_);
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::SetMoniker(DWORD, IMoniker*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::GetMoniker(DWORD, DWORD, IMoniker** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::InitFromData(IDataObject*, BOOL, DWORD) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::GetClipboardData(DWORD, IDataObject** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND parent,
+                                  LPCRECT position) {
+    switch (verb) {
+        case OLEIVERB_PRIMARY:
+        case OLEIVERB_SHOW:
+        case OLEIVERB_INPLACEACTIVATE:
+        case OLEIVERB_UIACTIVATE:
+            if (site != nullptr && site_ == nullptr)
+                SetClientSite(site);
+            return ActivateInPlace(parent, position);
+        case OLEIVERB_HIDE:
+            if (window_ != nullptr)
+                ShowWindow(window_, SW_HIDE);
+            return S_OK;
+        default:
+            return OLEOBJ_S_INVALIDVERB;
+    }
+}
+
+HRESULT FlashControl::ActivateInPlace(HWND parent, LPCRECT position) {
+    if (window_ != nullptr) {
+        ShowWindow(window_, SW_SHOW);
+        return S_OK;
+    }
+    if (site_ == nullptr)
+        return E_UNEXPECTED;
+    IOleInPlaceSite* inPlace = nullptr;
+    if (FAILED(site_->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace)))) {
+        return E_NOINTERFACE;
+    }
+    if (inPlace->CanInPlaceActivate() != S_OK) {
+        inPlace->Release();
+        return E_FAIL;
+    }
+    inPlace->OnInPlaceActivate();
+    HWND host = nullptr;
+    if (FAILED(inPlace->GetWindow(&host)) || host == nullptr)
+        host = parent;
+    RECT pos{0, 0, 100, 100};
+    RECT clip{};
+    IOleInPlaceFrame* frame = nullptr;
+    IOleInPlaceUIWindow* document = nullptr;
+    OLEINPLACEFRAMEINFO frameInfo{};
+    frameInfo.cb = sizeof(frameInfo);
+    if (SUCCEEDED(inPlace->GetWindowContext(&frame, &document, &pos, &clip, &frameInfo))) {
+        if (frame != nullptr)
+            frame->Release();
+        if (document != nullptr)
+            document->Release();
+    }
+    if (position != nullptr)
+        pos = *position;
+    window_ = CreateWindowExA(
+        0, kWindowClass, "Flash stand-in", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, pos.left,
+        pos.top, pos.right - pos.left, pos.bottom - pos.top, host, nullptr, gModule, this);
+    if (window_ == nullptr) {
+        inPlace->OnInPlaceDeactivate();
+        inPlace->Release();
+        return E_FAIL;
+    }
+    inPlaceSite_ = inPlace;
+    return S_OK;
+}
+
+void FlashControl::Deactivate() {
+    if (window_ != nullptr) {
+        DestroyWindow(window_);
+        window_ = nullptr;
+    }
+    if (inPlaceSite_ != nullptr) {
+        inPlaceSite_->OnInPlaceDeactivate();
+        inPlaceSite_->Release();
+        inPlaceSite_ = nullptr;
+    }
+}
+
+STDMETHODIMP FlashControl::EnumVerbs(IEnumOLEVERB** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::Update() {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::IsUpToDate() {
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::GetUserClassID(CLSID* clsid) {
+    return GetClassID(clsid);
+}
+
+STDMETHODIMP FlashControl::GetUserType(DWORD, LPOLESTR* out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return OLE_S_USEREG;
+}
+
+STDMETHODIMP FlashControl::SetExtent(DWORD aspect, SIZEL* size) {
+    if (size == nullptr)
+        return E_POINTER;
+    if (aspect != DVASPECT_CONTENT)
+        return DV_E_DVASPECT;
+    extent_ = *size;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::GetExtent(DWORD aspect, SIZEL* size) {
+    if (size == nullptr)
+        return E_POINTER;
+    if (aspect != DVASPECT_CONTENT)
+        return DV_E_DVASPECT;
+    *size = extent_;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::Advise(IAdviseSink*, DWORD* cookie) {
+    if (cookie != nullptr)
+        *cookie = 0;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::Unadvise(DWORD) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::EnumAdvise(IEnumSTATDATA** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::GetMiscStatus(DWORD, DWORD* status) {
+    if (status == nullptr)
+        return E_POINTER;
+    *status = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+              OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::SetColorScheme(LOGPALETTE*) {
+    return E_NOTIMPL;
+}
+
+// IOleWindow, IOleInPlaceObject
+
+STDMETHODIMP FlashControl::GetWindow(HWND* window) {
+    if (window == nullptr)
+        return E_POINTER;
+    *window = window_;
+    return window_ != nullptr ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP FlashControl::ContextSensitiveHelp(BOOL) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::InPlaceDeactivate() {
+    Deactivate();
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::UIDeactivate() {
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::SetObjectRects(LPCRECT position, LPCRECT) {
+    if (position == nullptr)
+        return E_POINTER;
+    if (window_ != nullptr) {
+        MoveWindow(window_, position->left, position->top, position->right - position->left,
+                   position->bottom - position->top, TRUE);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::ReactivateAndUndo() {
+    return E_NOTIMPL;
+}
+
+// IOleControl
+
+STDMETHODIMP FlashControl::GetControlInfo(CONTROLINFO* info) {
+    if (info == nullptr)
+        return E_POINTER;
+    info->hAccel = nullptr;
+    info->cAccel = 0;
+    info->dwFlags = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::OnMnemonic(MSG*) {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::OnAmbientPropertyChange(DISPID) {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::FreezeEvents(BOOL) {
+    return S_OK;
+}
+
+// IPersistStreamInit
+
+STDMETHODIMP FlashControl::GetClassID(CLSID* clsid) {
+    if (clsid == nullptr)
+        return E_POINTER;
+    *clsid = CLSID_FlashStandin;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::IsDirty() {
+    return S_FALSE;
+}
+STDMETHODIMP FlashControl::Load(LPSTREAM) {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::Save(LPSTREAM, BOOL) {
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::GetSizeMax(ULARGE_INTEGER* size) {
+    if (size == nullptr)
+        return E_POINTER;
+    size->QuadPart = 0;
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::InitNew() {
+    return S_OK;
+}
+
+// IConnectionPointContainer
+
+STDMETHODIMP FlashControl::EnumConnectionPoints(IEnumConnectionPoints** out) {
+    if (out != nullptr)
+        *out = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP FlashControl::FindConnectionPoint(REFIID riid, IConnectionPoint** out) {
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    // Hosts ask with the events' interface id or, binding late, with IDispatch.
+    if (!IsEqualIID(riid, DIID_FlashStandinEvents) && !IsEqualIID(riid, IID_IDispatch)) {
+        return CONNECT_E_NOCONNECTION;
+    }
+    *out = &events_;
+    events_.AddRef();
+    return S_OK;
+}
+
+// Window
+
+LRESULT FlashControl::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PXFLASH_CALL: {
+            auto* request = reinterpret_cast<std::u16string*>(lParam);
+            std::u16string text = *request;
+            delete request;
+            RaiseFlashCall(text);
+            return 0;
+        }
+        case WM_PXFLASH_DRIVER_GONE:
+            linkState_ = "driver: disconnected";
+            if (window_ != nullptr)
+                InvalidateRect(window_, nullptr, TRUE);
+            return 0;
+        case WM_PAINT:
+            Paint(window);
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+void FlashControl::Paint(HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    RECT area;
+    GetClientRect(window, &area);
+    HBRUSH background = CreateSolidBrush(RGB(24, 40, 64));
+    FillRect(dc, &area, background);
+    DeleteObject(background);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(240, 200, 80));
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    TEXTMETRICA metrics;
+    GetTextMetricsA(dc, &metrics);
+    int lineHeight = metrics.tmHeight + 2;
+    int y = 4;
+    auto line = [&](const std::u16string& text) {
+        RECT row{6, y, area.right - 6, y + lineHeight};
+        DrawTextW(dc, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(text.size()), &row,
+                  DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
+        y += lineHeight;
+    };
+    line(u"Flash stand-in  movie: " + (movie_.empty() ? std::u16string(u"(none)") : movie_));
+    line(Widen(linkState_));
+    SetTextColor(dc, RGB(220, 230, 240));
+    for (const std::u16string& text : recent_)
+        line(text);
+    SelectObject(dc, oldFont);
+    EndPaint(window, &ps);
+}
+
+}  // namespace pxflash
