@@ -10,7 +10,7 @@ third_party="$here/build/third_party"
 packages=(
   build-essential cmake ninja-build python3 dpkg-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
-  wine64 xvfb xauth
+  wine64 xvfb xauth xdotool x11-apps python3-xlib
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libz-mingw-w64-dev libminizip-dev zip unzip curl
   clang libclang-rt-14-dev clang-format

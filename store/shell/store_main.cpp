@@ -1,0 +1,9 @@
+// PXStore.exe
+#include <windows.h>
+
+#include "store/shell/store_app.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    CPXStoreApp app;
+    return app.Run(commandLine);
+}

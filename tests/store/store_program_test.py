@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""The real PXStore.exe under Wine: start-up forms, settings, Init and StoreConfig,
+deferred pushes, hidden start, second start, the host going away, keys and the close
+box, and a download the movie starts. The movie is played through the Flash control
+stand-in, host plug-ins through store_probe.exe."""
+
+import os
+import re
+import shutil
+import time
+import unittest
+import uuid
+
+from store_fixture import StoreSession, invoke, linux_path, reply_value, screenshot
+import driver
+
+WM_PX_SHOW_STORE = 0x413
+WM_PX_SHOW_CAMERA_SHELF = 0x419
+VK_ESCAPE = 0x1B
+SHOW_STORE_PUSH = '<invoke name="DoShowStore" returntype="xml"><arguments></arguments></invoke>'
+
+
+def settings(**values):
+    body = "".join("<%s>%s</%s>" % (k, v, k) for k, v in values.items())
+    return "<?xml version=\"1.0\"?><plugcfg>%s</plugcfg>" % body
+
+
+def read_log(cache_root):
+    with open(os.path.join(linux_path(cache_root), "log.txt"), "rb") as f:
+        return f.read().decode("latin-1")
+
+
+class StartAndSettingsTest(unittest.TestCase):
+    def test_window_size_follows_the_settings_file(self):
+        cases = [
+            ("no settings file", None, (1024, 768)),
+            ("width and height", settings(width="800", height="600"), (800, 600)),
+            ("empty width", settings(width="", height="700"), (1024, 700)),
+        ]
+        for label, xml, (width, height) in cases:
+            with self.subTest(label), StoreSession(settings_xml=xml) as session:
+                session.start()
+                window = session.probe.wait_window(lambda w: w["visible"] == 1)
+                self.assertEqual((window["x"], window["y"], window["w"], window["h"]),
+                                 (0, 0, width, height))
+                self.assertEqual((window["cx"], window["cy"], window["cw"], window["ch"]),
+                                 (2, 0, width - 10, height - 28))
+                if xml is None:
+                    screenshot("store-main-window")
+
+    def test_init_reports_cache_root_and_host(self):
+        for label, host in (("without a host", 0), ("with host 14", 14)):
+            with self.subTest(label), StoreSession() as session:
+                args = []
+                if host:
+                    session.probe.command("host %d" % host)
+                    args = ["APPHOSTID", str(host), "APPPID", str(session.probe.pid)]
+                session.start(args)
+                root, text = session.init()
+                self.assertTrue(root.endswith("\\Vellamar Plenthra"), root)
+                self.assertTrue(text.endswith("|HostID=%d|" % host), text)
+                self.assertTrue(os.path.isdir(linux_path(root)))
+                self.assertIn("LOG BEGIN", read_log(root))
+
+    def test_store_config_applies_the_user_folder(self):
+        with StoreSession() as session:
+            session.start()
+            root, _ = session.init()
+            replies = session.movie.call(invoke(
+                "StoreConfig", "UploadUrl=X|User=bob|MaxDownloadCount=3|MaxUploadCount=2|"))
+            self.assertEqual(reply_value(replies, "StoreConfig"), "0")
+            self.assertTrue(os.path.isdir(os.path.join(linux_path(root), "bob")))
+            replies = session.movie.call(invoke("StoreConfig", "user=\\\\carol|"))
+            self.assertEqual(reply_value(replies, "StoreConfig"), "0")
+            self.assertTrue(os.path.isdir(os.path.join(linux_path(root), "carol")))
+
+
+class PushesTest(unittest.TestCase):
+    def test_show_store_before_init_arrives_after_init(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            session.probe.post_to_store(WM_PX_SHOW_STORE)
+            self.assertEqual(session.movie.pushes(wait=2.5), [])
+            session.init()
+            started = time.monotonic()
+            pushes = []
+            while SHOW_STORE_PUSH not in pushes and time.monotonic() - started < 10:
+                pushes += session.movie.pushes(wait=0.5)
+            self.assertIn(SHOW_STORE_PUSH, pushes)
+
+    def test_hidden_start_stays_hidden_until_the_host_shows_the_store(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["HideWindowsAPPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            time.sleep(2)
+            self.assertEqual(session.probe.window()["visible"], 0)
+            session.probe.post_to_store(WM_PX_SHOW_STORE)
+            session.probe.wait_window(lambda w: w["visible"] == 1)
+
+    def test_second_start_with_a_path_hands_the_file_to_the_first(self):
+        with StoreSession() as session:
+            model = os.path.join(session.root, "chair.max")
+            with open(model, "wb") as f:
+                f.write(b"m" * 1234)
+            session.start()
+            session.init()
+            session.probe.wait_window(lambda w: w["visible"] == 1)
+            self.assertEqual(session.start_again([driver.windows_path(model)]), 0)
+            pushes = []
+            deadline = time.monotonic() + 15
+            while not pushes and time.monotonic() < deadline:
+                pushes = [p for p in session.movie.pushes(wait=0.5) if "DoSavetoPlenthra" in p]
+            self.assertEqual(len(pushes), 1, pushes)
+            record = re.search(r"<string>(.*)</string>", pushes[0]).group(1)
+            self.assertRegex(record, r"^Z:\\.*\\chair\.max\*1234\*\d\d/\d\d/\d{4}\*\d\d/\d\d/\d{4}\|$")
+            self.assertIsNone(session.store.poll())
+
+
+class EndingTest(unittest.TestCase):
+    def test_escape_does_not_close_and_the_close_box_ends_with_the_banner(self):
+        with StoreSession() as session:
+            session.start()
+            root, _ = session.init()
+            session.probe.wait_window(lambda w: w["visible"] == 1)
+            session.probe.command("key %d" % VK_ESCAPE)
+            time.sleep(1.5)
+            self.assertIsNone(session.store.poll())
+            self.assertEqual(session.probe.command("close"), "close ok")
+            self.assertEqual(session.wait_exit(60), 0)
+            self.assertIn("LOG END", read_log(root))
+
+    def test_the_store_quits_when_its_host_goes_away(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            root, _ = session.init()
+            session.probe.command("unhost 14")
+            self.assertEqual(session.wait_exit(60), 0)
+            self.assertIn("LOG END", read_log(root))
+
+
+class TransferTest(unittest.TestCase):
+    def test_a_download_started_by_the_movie_shows_in_status_polls(self):
+        with StoreSession() as session:
+            files = os.path.join(session.root, "web")
+            os.makedirs(os.path.join(files, "files"))
+            payload = bytes(range(256)) * 1600
+            # A name of its own: a file already in the user cache folder is copied, not fetched.
+            name = "model-%s.max" % uuid.uuid4().hex
+            with open(os.path.join(files, "files", name), "wb") as f:
+                f.write(payload)
+            with driver.WebSide(os.path.join(files, "files")) as web:
+                session.start()
+                root, _ = session.init()
+                target = os.path.join(session.root, "got")
+                os.makedirs(target)
+                url = web.url("/files/%s?rate=100000" % name)
+                replies = session.movie.call(invoke(
+                    "StartDownloadFile", "7*%s*%s*%s" % (url, driver.windows_path(target), name)))
+                self.assertEqual(reply_value(replies, "StartDownloadFile"), "-1")
+                # Records are "id,KB done,KB total,state;".
+                done = '"7,%d,%d,0;"' % (len(payload) // 1024, len(payload) // 1024)
+                seen = []
+                deadline = time.monotonic() + 60
+                while time.monotonic() < deadline:
+                    status = reply_value(session.movie.call(invoke("GetTransStatus")),
+                                         "GetTransStatus")
+                    seen.append(status)
+                    if status == done:
+                        break
+                    time.sleep(0.3)
+                # Some records part-way, rising, then the complete one.
+                amounts = [int(s.split(",")[1]) for s in seen if s and s.startswith('"7,')]
+                self.assertTrue(any(0 < a < len(payload) // 1024 for a in amounts), seen)
+                self.assertEqual(amounts, sorted(amounts))
+                self.assertEqual(seen[-1], done)
+                with open(os.path.join(target, name), "rb") as f:
+                    self.assertEqual(f.read(), payload)
+
+
+class CameraShelfTest(unittest.TestCase):
+    def test_the_shelf_lists_pictures_and_bounds_the_camera_wait(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            root, _ = session.init()
+            uploaded = os.path.join(linux_path(root), "Uploaded")
+            shutil.rmtree(uploaded, ignore_errors=True)
+            shade = os.path.join(uploaded, "Shade")
+            wireframe = os.path.join(uploaded, "Wireframe")
+            os.makedirs(os.path.join(shade, "d.jpg"))
+            os.makedirs(wireframe)
+            for name in ("a.JPG", "b.txt", "c.png", "x.jpeg"):
+                with open(os.path.join(shade, name), "wb") as f:
+                    f.write(b"picture")
+            with open(os.path.join(wireframe, "a.JPG"), "wb") as f:
+                f.write(b"wire")
+
+            session.probe.post_to_store(WM_PX_SHOW_CAMERA_SHELF)
+            shelf = session.driver.accept()
+            self.assertTrue(shelf.wait_load_movie().endswith("\\CameraShelf.swf"))
+            text = reply_value(shelf.call(invoke("CameraShelfInit")), "CameraShelfInit")
+            folder = root + "\\Uploaded"
+            self.assertEqual(text, folder + "|\\a.JPG:\\a.JPG|\\c.png:|")
+            time.sleep(3)
+            screenshot("camera-shelf")
+
+            # The host never answers the camera query: empty text within the bound.
+            started = time.monotonic()
+            replies = shelf.call(invoke("CameraShelfAddCamera"), timeout=40)
+            self.assertEqual(reply_value(replies, "CameraShelfAddCamera"), "")
+            self.assertLess(time.monotonic() - started, 35)
+            self.assertIsNone(session.store.poll())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
