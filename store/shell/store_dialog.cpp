@@ -70,6 +70,7 @@ CPXStoreDlg::CPXStoreDlg(const StoreCommandLine& commandLine)
       m_startupFilePath(commandLine.startupFilePath),
       m_requests(m_movieReady),
       m_shelves(*this),
+      m_updater(*this),
       m_watcherStop(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     CScriptCommands& commands = TheScriptCommands();
     RegisterFileSystemCommands(commands, this, m_openWorkers);
@@ -189,12 +190,9 @@ INT_PTR CPXStoreDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             PushScriptCall(&m_flash, BuildDoSavetoPlenthraCall(
                                          DescribeFileForSaving(TakeMessageText(wParam))));
             return TRUE;
-        case WM_PX_RUN_UPDATE_CHECK: {
-            const bool silent = !TakeMessageText(wParam).empty();
-            LogLine("Update check requested (%s); no updater in this build",
-                    silent ? "silent" : "interactive");
+        case WM_PX_RUN_UPDATE_CHECK:
+            m_updater.StartUpdateCheck(!TakeMessageText(wParam).empty());
             return TRUE;
-        }
         case WM_PX_PUSH_DROPPED_FILES:
             PushScriptCall(&m_flash, BuildDoDrapFiletoPlenthraCall(TakeMessageText(wParam)));
             return TRUE;
@@ -420,6 +418,8 @@ void CPXStoreDlg::CloseDown() {
     StopDragOutWatcher();
     m_requests.Stop();
     m_shelves.CloseAll();
+    // The updater's workers report to the link window: stop them while it still exists.
+    m_updater.Shutdown();
     if (m_transfers) {
         m_transfers->shutdown();
     }
@@ -465,10 +465,11 @@ void CPXStoreDlg::SaveFile(const std::string& longPath) {
 }
 
 bool CPXStoreDlg::IsUpdateBusy() {
-    return false;
+    return m_updater.IsBusy();
 }
 
 void CPXStoreDlg::CheckForUpdate(bool silent) {
+    m_updater.MarkBusy();
     PostWhenMovieReady(kUpdateCheckRequest, silent ? "silent" : "");
 }
 
@@ -485,12 +486,14 @@ void CPXStoreDlg::HostReply(const std::string& fileName) {
     m_shelves.OnCameraImage(fileName);
 }
 
-void CPXStoreDlg::PluginBuild(int, int, int) {}
+void CPXStoreDlg::PluginBuild(int ver, int major, int minor) {
+    m_updater.SetPluginVersion(ver, major, minor);
+}
 
 void CPXStoreDlg::QuitStore() {
     PostQuitMessage(0);
 }
 
-LRESULT CPXStoreDlg::UpdateFlowMessage(UINT, WPARAM, LPARAM) {
-    return 0;
+LRESULT CPXStoreDlg::UpdateFlowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    return m_updater.HandleMessage(message, wParam, lParam);
 }

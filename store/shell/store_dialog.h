@@ -26,6 +26,8 @@
 #include "store/transfers/real_transfer_runner.h"
 #include "store/transfers/store_transfer_host.h"
 #include "store/transfers/transfer_manager.h"
+#include "store/updater/update_checker.h"
+#include "store/updater/updater_host.h"
 
 // The movie file loaded from the installation folder.
 extern const char kStoreMovieName[];
@@ -40,7 +42,8 @@ class CPXStoreDlg : public IStoreLinkActions,
                     public IStoreIdentity,
                     public IStoreSettingsHost,
                     public IDragOutSink,
-                    public ICameraShelfHost {
+                    public ICameraShelfHost,
+                    public IUpdaterHost {
 public:
     explicit CPXStoreDlg(const StoreCommandLine& commandLine);
     ~CPXStoreDlg() override;
@@ -59,12 +62,16 @@ public:
     // Expands `path` to its long form (empty when that fails) and offers it for saving.
     void OfferFileForSaving(const std::string& path);
 
-    // IStoreIdentity, IStoreSettingsHost, ICameraShelfHost
+    // IStoreIdentity, IStoreSettingsHost, ICameraShelfHost, IUpdaterHost
     int HostId() const override { return m_hostId.load(); }
     HWND MainWindow() const override { return m_window; }
     void SetMovieReady() override { m_movieReady.store(true); }
 
-    // ICameraShelfHost (user-interface thread)
+    // IUpdaterHost (user-interface thread)
+    HWND MessageWindow() const override { return m_link ? m_link->Window() : nullptr; }
+    std::string UpdateHost() const override { return m_settings.updateHost; }
+
+    // ICameraShelfHost, IUpdaterHost (user-interface thread)
     std::string TransferDirectory() const override { return m_settings.userCacheFolder; }
     std::string InstallFolder() const override { return m_settings.installFolder; }
     CPXHidMessageWin* LinkWindow() override { return m_link.get(); }
@@ -129,6 +136,7 @@ private:
     std::unique_ptr<TransferManager> m_transfers;
     std::unique_ptr<CPXHidMessageWin> m_link;
     CameraShelves m_shelves;
+    CUpdateChecker m_updater;
 
     std::mutex m_dragOutLock;
     std::string m_pendingDragOut;

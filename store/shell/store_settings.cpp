@@ -15,6 +15,7 @@
 #include "text/xml_document.h"
 
 const char kDefaultUploadUrl[] = "http://upload.plenthra.example/Upload/uploadtest.asp";
+const char kDefaultUpdateHost[] = "update.plenthra.example";
 const char kInitialUserCacheFolder[] = "c:\\Documents and Settings\\";
 const char kProfileFallbackFolder[] = "C:\\Documents and Settings\\All Users";
 const char kCacheRootSuffix[] = "\\Vellamar Plenthra";
@@ -79,6 +80,10 @@ void ApplySettingsElements(const XmlNode& root, StoreSettings& settings) {
     text = root.childText("UploadUrl", plain);
     if (!text.empty()) {
         settings.uploadUrl = text;
+    }
+    text = root.childText("UpdateHost", plain);
+    if (!text.empty()) {
+        settings.updateHost = text;
     }
 }
 

@@ -4,7 +4,7 @@
 // change it later on.
 //
 // The settings file's outermost element (any name) holds the direct children width, height,
-// TransDirectory and UploadUrl. The shared XML reader drops a backslash and keeps the
+// TransDirectory, UploadUrl and UpdateHost. The shared XML reader drops a backslash and keeps the
 // character after it, so a folder in the file is written with doubled backslashes
 // (C:\\Store\\Cache).
 //
@@ -25,6 +25,9 @@ constexpr int kDefaultWindowHeight = 768;
 // A placeholder on a reserved name: a real deployment names its upload script in
 // pxplugin.xml.
 extern const char kDefaultUploadUrl[];
+// The same for the update check's configuration service: a host name, optionally followed
+// by ":" and a port, reached with plain HTTP (port 80 unless one is given).
+extern const char kDefaultUpdateHost[];
 // The transfer directory before the start-up folders are set.
 extern const char kInitialUserCacheFolder[];
 // The cache root's base when USERPROFILE is not set.
@@ -42,14 +45,15 @@ struct StoreSettings {
     std::string userCacheFolder = kInitialUserCacheFolder;  // the transfer directory
     std::string transDirectory;  // TransDirectory from the file; empty when not given
     std::string uploadUrl = kDefaultUploadUrl;
+    std::string updateHost = kDefaultUpdateHost;  // UpdateHost: "host" or "host:port"
 };
 
 // installFolder + "\plugcfg\pxplugin.xml" (a doubled backslash after the installation
 // folder's own is harmless).
 std::string SettingsFilePath(const std::string& installFolder);
 
-// Applies the four elements below `root` in the order width, height, TransDirectory,
-// UploadUrl; a missing or empty element leaves its value unchanged. Numbers are read as
+// Applies the five elements below `root` in the order width, height, TransDirectory,
+// UploadUrl, UpdateHost; a missing or empty element leaves its value unchanged. Numbers are read as
 // the standard text-to-integer conversion reads them (no digits gives 0).
 void ApplySettingsElements(const XmlNode& root, StoreSettings& settings);
 

@@ -1,6 +1,6 @@
-// Tests of the store settings: pxplugin.xml absent, present and partly empty, the start-up
-// folders and the TransDirectory rule, the exact Init reply, and StoreConfig pairs reaching
-// the dispatcher and a real transfer manager.
+// Tests of the store settings: pxplugin.xml absent, present and partly empty (the update
+// service's host among them), the start-up folders and the TransDirectory rule, the exact
+// Init reply, and StoreConfig pairs reaching the dispatcher and a real transfer manager.
 #include "store/shell/settings_commands.h"
 #include "store/shell/store_settings.h"
 
@@ -67,24 +67,33 @@ TEST(SettingsFileTest, FileValuesOverDefaults) {
         int height;
         const char* transDirectory;
         const char* uploadUrl;
+        const char* updateHost;
     };
+    const char* const kUpload = kDefaultUploadUrl;
+    const char* const kUpdate = kDefaultUpdateHost;
     const Case cases[] = {
-        {"no file", nullptr, 1024, 768, "", kDefaultUploadUrl},
-        {"all four",
+        {"no file", nullptr, 1024, 768, "", kUpload, kUpdate},
+        {"all five",
          "<?xml version=\"1.0\"?>\r\n<PXPlugin>\r\n<width>800</width>\r\n<height>600</height>\r\n"
          "<TransDirectory>D:\\\\Px Cache</TransDirectory>\r\n"
          "<UploadUrl>http://127.0.0.1:8080/Upload/uploadtest.asp?a=1&amp;b=2</UploadUrl>\r\n"
+         "<UpdateHost>127.0.0.1:8081</UpdateHost>\r\n"
          "</PXPlugin>\r\n",
-         800, 600, "D:\\Px Cache", "http://127.0.0.1:8080/Upload/uploadtest.asp?a=1&b=2"},
-        {"empty width", "<cfg><width></width><height>700</height></cfg>", 1024, 700, "",
-         kDefaultUploadUrl},
+         800, 600, "D:\\Px Cache", "http://127.0.0.1:8080/Upload/uploadtest.asp?a=1&b=2",
+         "127.0.0.1:8081"},
+        {"empty width and update host",
+         "<cfg><width></width><height>700</height><UpdateHost></UpdateHost></cfg>", 1024, 700, "",
+         kUpload, kUpdate},
+        {"update host alone", "<cfg><UpdateHost>updates.example.net</UpdateHost></cfg>", 1024, 768,
+         "", kUpload, "updates.example.net"},
         {"root of any name, blanks and sign, trailing text", "<x><width>  -12px</width></x>", -12,
-         768, "", kDefaultUploadUrl},
-        {"non-numeric width reads as 0", "<x><width>wide</width></x>", 0, 768, "",
-         kDefaultUploadUrl},
-        {"only direct children count", "<x><inner><width>5</width></inner></x>", 1024, 768, "",
-         kDefaultUploadUrl},
-        {"not XML at all", "plain text", 1024, 768, "", kDefaultUploadUrl},
+         768, "", kUpload, kUpdate},
+        {"non-numeric width reads as 0", "<x><width>wide</width></x>", 0, 768, "", kUpload,
+         kUpdate},
+        {"only direct children count",
+         "<x><inner><width>5</width><UpdateHost>inner.example</UpdateHost></inner></x>", 1024, 768,
+         "", kUpload, kUpdate},
+        {"not XML at all", "plain text", 1024, 768, "", kUpload, kUpdate},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -99,6 +108,7 @@ TEST(SettingsFileTest, FileValuesOverDefaults) {
         EXPECT_EQ(settings.windowHeight, c.height);
         EXPECT_EQ(settings.transDirectory, c.transDirectory);
         EXPECT_EQ(settings.uploadUrl, c.uploadUrl);
+        EXPECT_EQ(settings.updateHost, c.updateHost);
     }
 }
 
