@@ -36,6 +36,13 @@ def register_once():
         _registered = True
 
 
+def register_again():
+    """Registers the stand-in once more (after a test removed it)."""
+    global _registered
+    _registered = False
+    register_once()
+
+
 def invoke(name, *arguments):
     """An invoke request as the movie sends it, string arguments only."""
     body = "".join("<string>%s</string>" % a for a in arguments)

@@ -8,8 +8,15 @@
 //   window           the main window "Vellamar"            -> "window none" or
 //                    "window visible=V x=X y=Y w=W h=H cx=.. cy=.. cw=.. ch=.."
 //                    (c*: the first child, the Flash control, in client coordinates)
+//   find-window T    the top-level window titled T (rest of the line) -> "find-window none"
+//                    or "find-window visible=V x=X y=Y w=W h=H"
 //   key VK           posts a key-down of VK to the control's window -> "key VK"
 //   close            posts WM_CLOSE to the main window     -> "close ok|missing"
+//   syscommand N     posts WM_SYSCOMMAND N to the main window  -> "syscommand N"
+//   dialog-item T ID the text of item ID in the top-level window titled T (rest of the
+//                    line after ID)                        -> "dialog-item TEXT" or "dialog-item
+//                    none"
+//   end-dialog T     presses OK in the window titled T     -> "end-dialog ok|missing"
 //   pid              this process's id                     -> "pid N"
 //   quit             ends the probe                        -> "bye"
 // Texts the store sends to a host window print as "open-file PATH".
@@ -80,6 +87,20 @@ std::string DescribeWindow() {
     return line;
 }
 
+std::string DescribeTopLevel(const std::string& title) {
+    HWND window = FindWindowA(nullptr, title.c_str());
+    if (window == nullptr) {
+        return "find-window none";
+    }
+    RECT frame = {};
+    GetWindowRect(window, &frame);
+    char line[160];
+    std::snprintf(line, sizeof(line), "find-window visible=%d x=%ld y=%ld w=%ld h=%ld",
+                  IsWindowVisible(window) ? 1 : 0, frame.left, frame.top, frame.right - frame.left,
+                  frame.bottom - frame.top);
+    return line;
+}
+
 void RunCommand(const std::string& line) {
     std::istringstream words(line);
     std::string verb;
@@ -113,6 +134,10 @@ void RunCommand(const std::string& line) {
         Say("posted " + message + (posted ? " ok" : " missing"));
     } else if (verb == "window") {
         Say(DescribeWindow());
+    } else if (verb == "find-window") {
+        std::string title;
+        std::getline(words >> std::ws, title);
+        Say(DescribeTopLevel(title));
     } else if (verb == "key") {
         int key = 0;
         words >> key;
@@ -128,6 +153,30 @@ void RunCommand(const std::string& line) {
         HWND main = MainWindow();
         const bool posted = main != nullptr && PostMessageA(main, WM_CLOSE, 0, 0);
         Say(posted ? "close ok" : "close missing");
+    } else if (verb == "syscommand") {
+        unsigned command = 0;
+        words >> command;
+        PostMessageA(MainWindow(), WM_SYSCOMMAND, command, 0);
+        Say("syscommand " + std::to_string(command));
+    } else if (verb == "dialog-item") {
+        int item = 0;
+        std::string title;
+        words >> item;
+        std::getline(words >> std::ws, title);
+        HWND dialog = FindWindowA(nullptr, title.c_str());
+        char text[512] = {};
+        if (dialog == nullptr || GetDlgItemTextA(dialog, item, text, sizeof(text)) == 0) {
+            Say("dialog-item none");
+        } else {
+            Say(std::string("dialog-item ") + text);
+        }
+    } else if (verb == "end-dialog") {
+        std::string title;
+        std::getline(words >> std::ws, title);
+        HWND dialog = FindWindowA(nullptr, title.c_str());
+        const bool posted =
+            dialog != nullptr && PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        Say(posted ? "end-dialog ok" : "end-dialog missing");
     } else if (verb == "pid") {
         Say("pid " + std::to_string(GetCurrentProcessId()));
     } else if (!verb.empty()) {

@@ -5,12 +5,15 @@ box, and a download the movie starts. The movie is played through the Flash cont
 stand-in, host plug-ins through store_probe.exe."""
 
 import os
+import glob
 import re
+import subprocess
 import shutil
 import time
 import unittest
 import uuid
 
+import store_fixture
 from store_fixture import StoreSession, invoke, linux_path, reply_value, screenshot
 import driver
 
@@ -117,6 +120,22 @@ class PushesTest(unittest.TestCase):
             self.assertIsNone(session.store.poll())
 
 
+class AboutBoxTest(unittest.TestCase):
+    def test_the_system_menu_opens_the_about_box_with_the_build(self):
+        with StoreSession() as session:
+            session.start()
+            session.probe.wait_window(lambda w: w["visible"] == 1)
+            session.probe.command("syscommand 16")
+            deadline = time.monotonic() + 30
+            line = "dialog-item none"
+            while line == "dialog-item none" and time.monotonic() < deadline:
+                time.sleep(0.3)
+                line = session.probe.command("dialog-item 1002 About Vellamar Plenthra")
+            self.assertEqual(line, "dialog-item Build: 1.0.25")
+            self.assertEqual(session.probe.command("end-dialog About Vellamar Plenthra"),
+                             "end-dialog ok")
+
+
 class EndingTest(unittest.TestCase):
     def test_escape_does_not_close_and_the_close_box_ends_with_the_banner(self):
         with StoreSession() as session:
@@ -177,6 +196,35 @@ class TransferTest(unittest.TestCase):
                 self.assertEqual(seen[-1], done)
                 with open(os.path.join(target, name), "rb") as f:
                     self.assertEqual(f.read(), payload)
+
+
+class MissingControlTest(unittest.TestCase):
+    def test_without_the_control_the_window_opens_and_the_log_says_why(self):
+        try:
+            with StoreSession() as session:
+                # The session registers the stand-in; take it away again for this run.
+                clsid_key = "HKCR\\CLSID\\" + driver.CONTROL_CLSID
+                subprocess.run([driver.wine_loader(), "reg", "delete", clsid_key, "/f"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
+                               check=True)
+                session.probe.command("host 14")
+                session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)],
+                              wait_movie=False)
+                window = session.probe.wait_window(lambda w: w["visible"] == 1)
+                self.assertEqual(window["cw"], 0, "no control window expected")
+                # The host link works without a movie: the window comes to the front.
+                session.probe.post_to_store(WM_PX_SHOW_STORE)
+                self.assertEqual(session.probe.command("close"), "close ok")
+                self.assertEqual(session.wait_exit(60), 0)
+                logs = glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", "*",
+                                              "Vellamar Plenthra", "log.txt"))
+                self.assertEqual(len(logs), 1, logs)
+                with open(logs[0], "rb") as f:
+                    last_run = f.read().decode("latin-1").rsplit("LOG BEGIN", 1)[1]
+                self.assertIn("The Flash control could not be created", last_run)
+                self.assertIn("LOG END", last_run)
+        finally:
+            store_fixture.register_again()
 
 
 class CameraShelfTest(unittest.TestCase):
