@@ -1,6 +1,8 @@
 // The camera shelf window and the shelves the store keeps.
 #include "store/files/camera_shelf.h"
 
+#include "hostlink/message_window.h"
+
 #include <algorithm>
 
 #include "hostlink/host_link_codes.h"
@@ -14,13 +16,6 @@ namespace {
 constexpr char kShelfMovie[] = "CameraShelf.swf";
 
 // The module whose resources hold template 131: the one this code is linked into.
-HINSTANCE ShelfModule() {
-    HMODULE module = nullptr;
-    GetModuleHandleExA(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCSTR>(&ShelfModule), &module);
-    return module;
-}
 
 }  // namespace
 
@@ -46,7 +41,7 @@ bool CCameraShelf::Create(IClassFactory* controlFactory) {
     m_controlFactory = controlFactory;
     // WM_INITDIALOG stores the window and sets everything up before this returns.
     const HWND window =
-        CreateDialogParamA(ShelfModule(), MAKEINTRESOURCEA(IDD_CAMERASHELF), GetDesktopWindow(),
+        CreateDialogParamA(LinkModule(), MAKEINTRESOURCEA(IDD_CAMERASHELF), GetDesktopWindow(),
                            DialogProc, reinterpret_cast<LPARAM>(this));
     if (window == nullptr) {
         LogLine("Camera shelf: the window could not be created (error %lu)", GetLastError());

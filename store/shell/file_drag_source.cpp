@@ -15,19 +15,19 @@ bool IsDropFilesFormat(const FORMATETC* format) {
            format->dwAspect == DVASPECT_CONTENT;
 }
 
-// Offers one CF_HDROP block; every GetData hands out a fresh copy, so the source keeps its
-// own block whatever the target does with the medium.
-class FileDataObject : public IDataObject {
+// Reference counting and QueryInterface for an object offering one interface.
+template <class Interface>
+class SingleInterfaceObject : public Interface {
 public:
-    explicit FileDataObject(HGLOBAL block) : m_block(block) {}
+    explicit SingleInterfaceObject(const IID& iid) : m_iid(iid) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (out == nullptr) {
             return E_POINTER;
         }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject)) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, m_iid)) {
+            *out = static_cast<Interface*>(this);
+            this->AddRef();
             return S_OK;
         }
         *out = nullptr;
@@ -41,6 +41,21 @@ public:
         }
         return refs;
     }
+
+protected:
+    virtual ~SingleInterfaceObject() = default;
+
+private:
+    const IID& m_iid;
+    std::atomic<ULONG> m_refs{1};
+};
+
+// Offers one CF_HDROP block; every GetData hands out a fresh copy, so the source keeps its
+// own block whatever the target does with the medium.
+class FileDataObject : public SingleInterfaceObject<IDataObject> {
+public:
+    explicit FileDataObject(HGLOBAL block)
+        : SingleInterfaceObject<IDataObject>(IID_IDataObject), m_block(block) {}
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (medium == nullptr) {
@@ -93,35 +108,16 @@ public:
     }
 
 private:
-    virtual ~FileDataObject() { GlobalFree(m_block); }
+    ~FileDataObject() override { GlobalFree(m_block); }
 
-    std::atomic<ULONG> m_refs{1};
     HGLOBAL m_block;
 };
 
 // Drops on left-button release, cancels on Escape, standard cursors.
-class FileDropSource : public IDropSource {
+class FileDropSource : public SingleInterfaceObject<IDropSource> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDropSource)) {
-            *out = static_cast<IDropSource*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG refs = --m_refs;
-        if (refs == 0) {
-            delete this;
-        }
-        return refs;
-    }
+    FileDropSource() : SingleInterfaceObject<IDropSource>(IID_IDropSource) {}
+
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escapePressed, DWORD keyState) override {
         if (escapePressed) {
             return DRAGDROP_S_CANCEL;
@@ -134,8 +130,7 @@ public:
     HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
 
 private:
-    virtual ~FileDropSource() = default;
-    std::atomic<ULONG> m_refs{1};
+    ~FileDropSource() override = default;
 };
 
 }  // namespace
