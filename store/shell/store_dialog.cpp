@@ -470,7 +470,9 @@ bool CPXStoreDlg::IsUpdateBusy() {
 
 void CPXStoreDlg::CheckForUpdate(bool silent) {
     m_updater.MarkBusy();
-    PostWhenMovieReady(kUpdateCheckRequest, silent ? "silent" : "");
+    if (!PostWhenMovieReady(kUpdateCheckRequest, silent ? "silent" : "")) {
+        m_updater.ClearBusy();
+    }
 }
 
 void CPXStoreDlg::ShowCameraShelf() {

@@ -67,6 +67,10 @@ void CUpdateChecker::MarkBusy() {
     m_state->busy.store(true);
 }
 
+void CUpdateChecker::ClearBusy() {
+    m_state->busy.store(false);
+}
+
 void CUpdateChecker::SetPluginVersion(int ver, int major, int minor) {
     m_version.ver = ver;
     m_version.major = major;

@@ -31,6 +31,9 @@ public:
     bool IsBusy() const;
     // The WM_PX_CHECK_UPDATE handler calls this before the check starts.
     void MarkBusy();
+    // A marked check that could not be started after all (the store is closing, or no
+    // worker could be made): the next request must not be refused as busy.
+    void ClearBusy();
     // The build the plug-in reported (PXCD_PLUGIN_BUILD); 1.0.0 until then.
     void SetPluginVersion(int ver, int major, int minor);
     // Fetches the descriptor: the next check number, the service URL, the download.

@@ -150,24 +150,23 @@ private:
 
     // The progress window is a dialog of this thread with the progress bar in it.
     void NoteProgressWindow() {
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND window, LPARAM param) -> BOOL {
-                if (!IsWindowVisible(window) ||
-                    GetDlgItem(window, IDC_DOWNLOAD_PROGRESS_BAR) == nullptr) {
-                    return TRUE;
-                }
-                ProgressSeen seen;
-                char text[256];
-                GetWindowTextA(window, text, sizeof text);
-                seen.caption = text;
-                GetDlgItemTextA(window, IDC_DOWNLOAD_MESSAGE_LINE, text, sizeof text);
-                seen.message = text;
-                GetWindowRect(window, &seen.rect);
-                reinterpret_cast<FakeStore*>(param)->m_progress.push_back(seen);
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(this));
+        EnumThreadWindows(GetCurrentThreadId(), NoteIfProgressWindow,
+                          reinterpret_cast<LPARAM>(this));
+    }
+
+    static BOOL CALLBACK NoteIfProgressWindow(HWND window, LPARAM param) {
+        if (!IsWindowVisible(window) || GetDlgItem(window, IDC_DOWNLOAD_PROGRESS_BAR) == nullptr) {
+            return TRUE;
+        }
+        ProgressSeen seen;
+        char text[256];
+        GetWindowTextA(window, text, sizeof text);
+        seen.caption = text;
+        GetDlgItemTextA(window, IDC_DOWNLOAD_MESSAGE_LINE, text, sizeof text);
+        seen.message = text;
+        GetWindowRect(window, &seen.rect);
+        reinterpret_cast<FakeStore*>(param)->m_progress.push_back(seen);
+        return FALSE;
     }
 
     std::string m_transfer;
