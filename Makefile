@@ -1,10 +1,10 @@
-# Entry points: `make test` (everything CI runs), `make bench`, `make fuzz`.
+# Entry points: `make test` (everything CI runs), `make package`, `make bench`, `make fuzz`.
 # Each step is also usable on its own once `make setup` has run.
 SHELL := /bin/bash
 FUZZ_SECONDS ?= 60
 WINE_PREFIX ?= build/wineprefix
 
-.PHONY: test setup format-check native native-sanitize win64 win32 bench fuzz clean
+.PHONY: test setup format-check native native-sanitize win64 win32 package bench fuzz clean
 
 test: setup format-check native native-sanitize win64 win32
 	@echo "make test: all passed"
@@ -33,6 +33,22 @@ win64:
 win32:
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
+
+# PlenthraSetup.exe from the shipping (i686) build, and the x86_64 installer of the same
+# script that the tests install under Wine.
+package: setup
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 --target PXStore PXPluginMax
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 --target PXStore PXPluginMax
+	mkdir -p build/package
+	makensis -WX -V2 -DARCH=x86 -DSTORE_EXE=$(CURDIR)/build/win32/store/shell/PXStore.exe \
+	    -DPLUGIN_DLU=$(CURDIR)/build/win32/plugin/PXPluginMax.dlu \
+	    -DOUTFILE=$(CURDIR)/build/package/PlenthraSetup.exe $(CURDIR)/installer/pxstore.nsi
+	makensis -WX -V2 -DARCH=x64 -DSTORE_EXE=$(CURDIR)/build/win64/store/shell/PXStore.exe \
+	    -DPLUGIN_DLU=$(CURDIR)/build/win64/plugin/PXPluginMax.dlu \
+	    -DOUTFILE=$(CURDIR)/build/package/PlenthraSetup-x64.exe $(CURDIR)/installer/pxstore.nsi
+	@echo "make package: build/package/PlenthraSetup.exe"
 
 # Native comparisons first, then the Windows build's under Wine; RATIO lines summarise.
 bench: setup

@@ -15,6 +15,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev libminizip-dev zip unzip curl
   clang libclang-rt-14-dev clang-format
   libpcre2-dev libpugixml-dev libtinyxml2-dev
+  nsis
 )
 
 missing=()
