@@ -124,6 +124,20 @@ TEST(StartupFoldersTest, CacheRootFromProfile) {
               "C:\\Documents and Settings\\All Users\\Vellamar Plenthra");
 }
 
+// The settings file the installer puts beside the store writes the built-in defaults out:
+// installing it must not change how the store behaves.
+TEST(SettingsFileTest, ShippedSettingsFileHoldsTheDefaults) {
+    StoreSettings shipped;
+    shipped.installFolder = PX_SHIPPED_SETTINGS_FOLDER;
+    ASSERT_TRUE(LoadSettings(shipped));
+    const StoreSettings defaults;
+    EXPECT_EQ(shipped.windowWidth, defaults.windowWidth);
+    EXPECT_EQ(shipped.windowHeight, defaults.windowHeight);
+    EXPECT_EQ(shipped.transDirectory, defaults.transDirectory);
+    EXPECT_EQ(shipped.uploadUrl, defaults.uploadUrl);
+    EXPECT_EQ(shipped.updateHost, defaults.updateHost);
+}
+
 TEST(StartupFoldersTest, TransDirectoryTakesPrecedenceOverCacheRoot) {
     StoreSettings settings;
     EXPECT_EQ(settings.userCacheFolder, "c:\\Documents and Settings\\");
