@@ -1,10 +1,10 @@
-# Entry points: `make test` (everything CI runs), `make package`, `make bench`, `make fuzz`.
+# Entry points: `make test` (everything CI runs), `make package`, `make demo`, `make bench`, `make fuzz`.
 # Each step is also usable on its own once `make setup` has run.
 SHELL := /bin/bash
 FUZZ_SECONDS ?= 60
 WINE_PREFIX ?= build/wineprefix
 
-.PHONY: test setup format-check native native-sanitize win64 win32 package bench fuzz clean
+.PHONY: test setup format-check native native-sanitize win64 win32 package demo bench fuzz clean
 
 test: setup format-check native native-sanitize win64 win32
 	@echo "make test: all passed"
@@ -50,6 +50,11 @@ package: setup
 	    -DOUTFILE=$(CURDIR)/build/package/PlenthraSetup-x64.exe $(CURDIR)/installer/pxstore.nsi
 	@echo "make package: build/package/PlenthraSetup.exe"
 
+# The typical request played through the whole system under Wine, narrated step by step
+# (set-up, the win64 targets it needs in build/win64, then scripts/demo_movie.py).
+demo:
+	./scripts/demo.sh
+
 # Native comparisons first, then the Windows build's under Wine; RATIO lines summarise.
 bench: setup
 	cmake --preset bench >/dev/null
@@ -68,4 +73,4 @@ fuzz: setup
 	./scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 clean:
-	rm -rf build/native build/native-sanitize build/win64 build/win32 build/bench build/fuzz
+	rm -rf build/native build/native-sanitize build/win64 build/win32 build/bench build/fuzz build/demo

@@ -7,6 +7,8 @@
 #
 # Inside the command, WINEPREFIX, WINEDEBUG, DISPLAY and PX_WINE (the wine64 loader)
 # are set. The display and the wineserver are cleaned up whatever the command does.
+# With PX_SESSION_DISPLAY=current the caller's DISPLAY is used when it answers (the demo
+# shows its windows on the desktop); otherwise, and by default, an Xvfb of its own.
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
@@ -58,7 +60,12 @@ start_display() {
   echo "wine-session: no free X display" >&2
   return 1
 }
-start_display || exit 1
+if [ "${PX_SESSION_DISPLAY:-}" = current ] && [ -n "${DISPLAY:-}" ] &&
+   timeout 10 xdotool getdisplaygeometry >/dev/null 2>&1 </dev/null; then
+  :
+else
+  start_display || exit 1
+fi
 
 # The display must exist before the prefix's first process, or windows never work.
 "$wineserver" -k >/dev/null 2>&1 || true

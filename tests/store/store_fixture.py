@@ -154,16 +154,7 @@ class DropTarget:
         self.output.expect("ready", 60)
 
     def close(self):
-        if self.process.poll() is None:
-            try:
-                self.process.stdin.write("quit\n")
-                self.process.stdin.flush()
-                self.process.wait(timeout=30)
-            except (OSError, subprocess.TimeoutExpired):
-                self.process.kill()
-                self.process.wait(timeout=30)
-        self.process.stdin.close()
-        self.process.stdout.close()
+        stop_line_program(self.process)
 
     def __enter__(self):
         return self
@@ -172,38 +163,34 @@ class DropTarget:
         self.close()
 
 
-class Probe:
+def stop_line_program(process):
+    """Asks a program that reads commands on standard input to quit, kills it when it does
+    not, and closes its pipes."""
+    if process.poll() is None:
+        try:
+            process.stdin.write("quit\n")
+            process.stdin.flush()
+            process.wait(timeout=30)
+        except (OSError, subprocess.TimeoutExpired):
+            process.kill()
+            process.wait(timeout=30)
+    for pipe in (process.stdin, process.stdout):
+        try:
+            pipe.close()
+        except OSError:
+            pass
+
+
+class Probe(LineReader):
     """store_probe.exe: commands in, one answer line each."""
 
     def __init__(self):
-        self.process = subprocess.Popen(
+        process = subprocess.Popen(
             [driver.wine_loader(), os.environ["PX_STORE_PROBE"]], stdin=subprocess.PIPE,
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1)
-        self.lines = queue.Queue()
-        self.notes = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
+        super().__init__(process, "probe")
         self.expect("ready", 60)
         self.pid = int(self.command("pid").split()[1])
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.put(line.rstrip("\r\n"))
-        self.lines.put(None)
-
-    def expect(self, prefix, timeout=30.0):
-        deadline = time.monotonic() + timeout
-        while True:
-            left = deadline - time.monotonic()
-            try:
-                line = self.lines.get(timeout=max(0.01, left))
-            except queue.Empty:
-                raise driver.DriverError("probe: no %r within %.0f s" % (prefix, timeout))
-            if line is None:
-                raise driver.DriverError("probe ended while waiting for %r" % prefix)
-            if line.startswith(prefix):
-                return line
-            self.notes.append(line)
 
     def command(self, line, answer=None, timeout=30.0):
         self.process.stdin.write(line + "\n")
@@ -228,19 +215,7 @@ class Probe:
             time.sleep(0.25)
 
     def close(self):
-        if self.process.poll() is None:
-            try:
-                self.process.stdin.write("quit\n")
-                self.process.stdin.flush()
-                self.process.wait(timeout=30)
-            except (OSError, subprocess.TimeoutExpired):
-                self.process.kill()
-                self.process.wait(timeout=30)
-        for pipe in (self.process.stdin, self.process.stdout):
-            try:
-                pipe.close()
-            except OSError:
-                pass
+        stop_line_program(self.process)
 
     def post_to_store(self, message, timeout=30.0):
         """Posts message to the store's hidden window once that window exists."""
