@@ -23,6 +23,7 @@
 #include "store/shell/script_call.h"
 #include "store/shell/script_commands.h"
 #include "temp_tree.h"
+#include "tests/flash/movie_driver_link.h"
 
 namespace {
 
@@ -61,17 +62,6 @@ bool PumpUntil(CameraShelves* shelves, Done done) {
     return true;
 }
 
-std::string JsonQuote(const std::string& text) {
-    std::string quoted;
-    for (char c : text) {
-        if (c == '\\' || c == '"') {
-            quoted += '\\';
-        }
-        quoted += c;
-    }
-    return quoted;
-}
-
 std::string Invoke(const std::string& name, const std::string& argument) {
     return "<invoke name=\"" + name + "\" returntype=\"xml\"><arguments><string>" + argument +
            "</string></arguments></invoke>";
@@ -80,88 +70,8 @@ std::string Invoke(const std::string& name, const std::string& argument) {
 // The line the control sends when the store answers `name` with `value`.
 std::string ReplyLine(const std::string& name, const std::string& value) {
     return "{\"event\":\"callFunction\",\"request\":\"" +
-           JsonQuote(BuildTextReturnValueCall(name, value)) + "\"}";
+           JsonEscaped(BuildTextReturnValueCall(name, value)) + "\"}";
 }
-
-// The movie driver's end of the shelf control's link. Waiting pumps this thread's
-// messages (with the shelves' pre-translation): the control raises FlashCall from them.
-class DriverLink {
-public:
-    DriverLink() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(m_listen, 4);
-        int length = sizeof(address);
-        getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        u_long nonBlocking = 1;
-        ioctlsocket(m_listen, static_cast<long>(FIONBIO), &nonBlocking);
-    }
-    ~DriverLink() {
-        if (m_socket != INVALID_SOCKET) {
-            closesocket(m_socket);
-        }
-        closesocket(m_listen);
-        WSACleanup();
-    }
-    DriverLink(const DriverLink&) = delete;
-    DriverLink& operator=(const DriverLink&) = delete;
-
-    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
-    void SetShelves(CameraShelves* shelves) { m_shelves = shelves; }
-
-    bool Accept() {
-        return PumpUntil(m_shelves, [this] {
-            m_socket = accept(m_listen, nullptr, nullptr);
-            return m_socket != INVALID_SOCKET;
-        });
-    }
-
-    void Send(const std::string& line) {
-        const std::string data = line + "\n";
-        ASSERT_EQ(send(m_socket, data.data(), static_cast<int>(data.size()), 0),
-                  static_cast<int>(data.size()));
-    }
-
-    void Call(const std::string& request) { Send("{\"call\":\"" + JsonQuote(request) + "\"}"); }
-
-    // The next line, or "<closed>" / "<timeout>".
-    std::string ReadLine() {
-        std::string line = "<timeout>";
-        PumpUntil(m_shelves, [&] {
-            const size_t end = m_buffer.find('\n');
-            if (end != std::string::npos) {
-                line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 1);
-                return true;
-            }
-            char chunk[4096];
-            const int n = recv(m_socket, chunk, sizeof(chunk), 0);
-            if (n > 0) {
-                m_buffer.append(chunk, static_cast<size_t>(n));
-                return false;
-            }
-            if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
-                line = "<closed>";
-                return true;
-            }
-            return false;
-        });
-        return line;
-    }
-
-private:
-    SOCKET m_listen = INVALID_SOCKET;
-    SOCKET m_socket = INVALID_SOCKET;
-    int m_port = 0;
-    std::string m_buffer;
-    CameraShelves* m_shelves = nullptr;
-};
 
 // Waits for a thread while letting through what it sends to this thread's windows.
 bool WaitDeliveringSent(HANDLE handle) {
@@ -396,7 +306,6 @@ protected:
         m_shelves = std::make_unique<CameraShelves>(m_host, kReplyBoundMs);
         m_shelves->SetControlFactory(m_factory);
         m_actions.shelves = m_shelves.get();
-        m_driver.SetShelves(m_shelves.get());
         RegisterCameraShelfCommands(TheScriptCommands(), *m_shelves);
 
         m_poke = CreateMessageOnlyWindow("PXTestShelfPoke", "", PokeProc, this);
@@ -466,7 +375,8 @@ protected:
     }
 
     TempTree m_tree;
-    DriverLink m_driver;
+    // Waiting for the movie driver pumps as the store does, shelves first.
+    MovieDriverLink m_driver{[this] { PumpMessages(m_shelves.get()); }};
     IClassFactory* m_factory = nullptr;
     StoreActions m_actions;
     ShelfHost m_host;

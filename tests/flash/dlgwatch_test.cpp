@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "dlgwatch_process.h"
+
 namespace {
 
 struct Box {
@@ -21,44 +23,12 @@ DWORD WINAPI ShowBox(void* param) {
     return 0;
 }
 
-// dlgwatch.exe beside this program, with its standard output on a pipe.
+// dlgwatch.exe beside this program, read line by line.
 class Watcher {
 public:
-    explicit Watcher(const std::string& arguments) {
-        char path[MAX_PATH];
-        GetModuleFileNameA(nullptr, path, MAX_PATH);
-        std::string exe(path);
-        exe = exe.substr(0, exe.find_last_of('\\') + 1) + "dlgwatch.exe";
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        HANDLE write = nullptr;
-        if (!CreatePipe(&read_, &write, &inherit, 0))
-            return;
-        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = write;
-        startup.hStdError = write;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::string command = "\"" + exe + "\" " + arguments;
-        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                           nullptr, &startup, &process_)) {
-            started_ = true;
-        }
-        CloseHandle(write);
-    }
-    ~Watcher() {
-        if (started_) {
-            TerminateProcess(process_.hProcess, 0);
-            WaitForSingleObject(process_.hProcess, 10000);
-            CloseHandle(process_.hProcess);
-            CloseHandle(process_.hThread);
-        }
-        if (read_ != nullptr)
-            CloseHandle(read_);
-    }
+    explicit Watcher(const std::string& arguments) : process_(arguments) {}
 
-    bool Started() const { return started_; }
+    bool Started() const { return process_.Started(); }
 
     // The next whole line, without its line break; empty when the pipe ends.
     std::string ReadLine() {
@@ -73,16 +43,14 @@ public:
             }
             char chunk[512];
             DWORD got = 0;
-            if (!ReadFile(read_, chunk, sizeof(chunk), &got, nullptr) || got == 0)
+            if (!ReadFile(process_.Output(), chunk, sizeof(chunk), &got, nullptr) || got == 0)
                 return {};
             pending_.append(chunk, got);
         }
     }
 
 private:
-    HANDLE read_ = nullptr;
-    PROCESS_INFORMATION process_{};
-    bool started_ = false;
+    DlgWatchProcess process_;
     std::string pending_;
 };
 

@@ -16,126 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "movie_driver_link.h"
+
 namespace {
 
 const CLSID kFlashClsid = {
     0xD27CDB6E, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 const IID kFlashEvents = {
     0xD27CDB6D, 0xAE6D, 0x11CF, {0x96, 0xB8, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-constexpr DWORD kWaitMs = 10000;
-
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
-// One accepted connection of the test's driver. Reads pump the test thread's messages
-// while they wait, because the control raises FlashCall from that thread's loop.
-class DriverConnection {
-public:
-    explicit DriverConnection(SOCKET s) : socket_(s) {
-        u_long nonBlocking = 1;
-        ioctlsocket(socket_, static_cast<long>(FIONBIO), &nonBlocking);
-    }
-    ~DriverConnection() { Close(); }
-
-    void Send(const std::string& line) {
-        std::string data = line + "\n";
-        ASSERT_EQ(send(socket_, data.data(), static_cast<int>(data.size()), 0),
-                  static_cast<int>(data.size()));
-    }
-
-    // The next line, or "<closed>" / "<timeout>".
-    std::string ReadLine(DWORD timeoutMs = kWaitMs) {
-        DWORD start = GetTickCount();
-        for (;;) {
-            size_t nl = buffer_.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = buffer_.substr(0, nl);
-                buffer_.erase(0, nl + 1);
-                return line;
-            }
-            char chunk[4096];
-            int n = recv(socket_, chunk, sizeof(chunk), 0);
-            if (n > 0) {
-                buffer_.append(chunk, static_cast<size_t>(n));
-                continue;
-            }
-            if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
-                return "<closed>";
-            if (GetTickCount() - start > timeoutMs)
-                return "<timeout>";
-            PumpMessages();
-            Sleep(5);
-        }
-    }
-
-    void Close() {
-        if (socket_ != INVALID_SOCKET) {
-            closesocket(socket_);
-            socket_ = INVALID_SOCKET;
-        }
-    }
-
-private:
-    SOCKET socket_;
-    std::string buffer_;
-};
-
-class DriverListener {
-public:
-    DriverListener() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listen_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(listen_, 4);
-        int length = sizeof(address);
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        u_long nonBlocking = 1;
-        ioctlsocket(listen_, static_cast<long>(FIONBIO), &nonBlocking);
-    }
-    ~DriverListener() {
-        closesocket(listen_);
-        WSACleanup();
-    }
-
-    int Port() const { return port_; }
-
-    std::unique_ptr<DriverConnection> Accept() {
-        DWORD start = GetTickCount();
-        while (GetTickCount() - start < kWaitMs) {
-            SOCKET s = accept(listen_, nullptr, nullptr);
-            if (s != INVALID_SOCKET)
-                return std::make_unique<DriverConnection>(s);
-            PumpMessages();
-            Sleep(5);
-        }
-        return nullptr;
-    }
-
-    // True when nobody connected within waitMs.
-    bool NothingPending(DWORD waitMs) {
-        Sleep(waitMs);
-        SOCKET s = accept(listen_, nullptr, nullptr);
-        if (s == INVALID_SOCKET)
-            return true;
-        closesocket(s);
-        return false;
-    }
-
-private:
-    SOCKET listen_ = INVALID_SOCKET;
-    int port_ = 0;
-};
-
 // The container side: a client site that lets the control activate in place in a
 // window of the test.
 class TestSite : public IOleClientSite, public IOleInPlaceSite {
@@ -378,8 +266,7 @@ protected:
                                 400, 300, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(host_, nullptr);
         site_ = std::make_unique<TestSite>(host_);
-        std::string address = "127.0.0.1:" + std::to_string(driver_.Port());
-        SetEnvironmentVariableA("PX_MOVIE_DRIVER", address.c_str());
+        SetEnvironmentVariableA("PX_MOVIE_DRIVER", driver_.Address().c_str());
     }
 
     void TearDown() override {
@@ -400,7 +287,7 @@ protected:
 
     // A control that loaded a movie, and the driver's connection to it.
     std::unique_ptr<HostedControl> Connected(EventSink& sink,
-                                             std::unique_ptr<DriverConnection>& connection,
+                                             std::unique_ptr<MovieDriverConnection>& connection,
                                              const std::wstring& movie = L"C:\\x\\Aerin.swf") {
         auto control = Create(sink);
         EXPECT_EQ(control->LoadMovie(0, movie), S_OK);
@@ -417,7 +304,7 @@ protected:
     IClassFactory* factory_ = nullptr;
     HWND host_ = nullptr;
     std::unique_ptr<TestSite> site_;
-    DriverListener driver_;
+    MovieDriverListener driver_;
 };
 
 TEST_F(FlashControlTest, ActivatesInPlaceAsChildOfTheSiteWindow) {
@@ -475,7 +362,7 @@ TEST_F(FlashControlTest, WorksWithoutADriver) {
 
 TEST_F(FlashControlTest, DriverCallRaisesFlashCallOnTheUiThreadBeforeReturned) {
     EventSink sink;
-    std::unique_ptr<DriverConnection> connection;
+    std::unique_ptr<MovieDriverConnection> connection;
     auto control = Create(sink);
     ASSERT_EQ(control->LoadMovie(0, L"C:\\Program Files\\Store\\Aerin.swf"), S_OK);
     connection = driver_.Accept();
@@ -513,7 +400,7 @@ TEST_F(FlashControlTest, DriverCallRaisesFlashCallOnTheUiThreadBeforeReturned) {
 
 TEST_F(FlashControlTest, MalformedDriverLinesAreAnsweredWithErrorsAndIgnored) {
     EventSink sink;
-    std::unique_ptr<DriverConnection> connection;
+    std::unique_ptr<MovieDriverConnection> connection;
     auto control = Connected(sink, connection);
     ASSERT_NE(connection, nullptr);
     const char* const kBadLines[] = {
@@ -542,13 +429,13 @@ TEST_F(FlashControlTest, MalformedDriverLinesAreAnsweredWithErrorsAndIgnored) {
 
 TEST_F(FlashControlTest, KeepsWorkingWhenTheDriverGoes) {
     EventSink sink;
-    std::unique_ptr<DriverConnection> connection;
+    std::unique_ptr<MovieDriverConnection> connection;
     auto control = Connected(sink, connection);
     ASSERT_NE(connection, nullptr);
     connection->Close();
     // Give the reader time to see the end, then use the control as the store would.
     for (int i = 0; i < 20; ++i) {
-        PumpMessages();
+        PumpThreadMessages();
         Sleep(10);
     }
     EXPECT_EQ(control->CallFunction(L"<invoke name=\"Push\"/>"), L"");
@@ -560,8 +447,8 @@ TEST_F(FlashControlTest, KeepsWorkingWhenTheDriverGoes) {
 TEST_F(FlashControlTest, EachInstanceHasItsOwnConnection) {
     EventSink mainSink;
     EventSink shelfSink;
-    std::unique_ptr<DriverConnection> mainLink;
-    std::unique_ptr<DriverConnection> shelfLink;
+    std::unique_ptr<MovieDriverConnection> mainLink;
+    std::unique_ptr<MovieDriverConnection> shelfLink;
     auto main = Create(mainSink);
     auto shelf = Create(shelfSink);
     ASSERT_EQ(main->LoadMovie(0, L"C:\\x\\Aerin.swf"), S_OK);
@@ -588,7 +475,7 @@ TEST_F(FlashControlTest, EachInstanceHasItsOwnConnection) {
 
 TEST_F(FlashControlTest, CloseEndsTheConnection) {
     EventSink sink;
-    std::unique_ptr<DriverConnection> connection;
+    std::unique_ptr<MovieDriverConnection> connection;
     auto control = Connected(sink, connection);
     ASSERT_NE(connection, nullptr);
     // A call still queued when the control closes is dropped, not raised (no messages
@@ -597,7 +484,7 @@ TEST_F(FlashControlTest, CloseEndsTheConnection) {
     Sleep(100);
     control->Close();
     EXPECT_EQ(connection->ReadLine(), "<closed>");
-    PumpMessages();
+    PumpThreadMessages();
     EXPECT_TRUE(sink.requests.empty());
 }
 

@@ -13,101 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "movie_driver_link.h"
 #include "store/shell/shockwave_flash.h"
 
 namespace {
 
-constexpr DWORD kWaitMs = 10000;
 constexpr int kControlId = 1000;
-
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
-// The driver's end of one control's link. Waiting pumps this thread's messages, because
-// the control raises FlashCall from this (its user-interface) thread's loop.
-class DriverLink {
-public:
-    DriverLink() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(m_listen, 2);
-        int length = sizeof(address);
-        getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        u_long nonBlocking = 1;
-        ioctlsocket(m_listen, static_cast<long>(FIONBIO), &nonBlocking);
-    }
-    ~DriverLink() {
-        if (m_socket != INVALID_SOCKET)
-            closesocket(m_socket);
-        closesocket(m_listen);
-        WSACleanup();
-    }
-
-    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-    bool Accept() {
-        DWORD start = GetTickCount();
-        while (GetTickCount() - start < kWaitMs) {
-            m_socket = accept(m_listen, nullptr, nullptr);
-            if (m_socket != INVALID_SOCKET) {
-                u_long nonBlocking = 1;
-                ioctlsocket(m_socket, static_cast<long>(FIONBIO), &nonBlocking);
-                return true;
-            }
-            PumpMessages();
-            Sleep(5);
-        }
-        return false;
-    }
-
-    void Send(const std::string& line) {
-        std::string data = line + "\n";
-        ASSERT_EQ(send(m_socket, data.data(), static_cast<int>(data.size()), 0),
-                  static_cast<int>(data.size()));
-    }
-
-    // The next line, or "<closed>" / "<timeout>".
-    std::string ReadLine() {
-        DWORD start = GetTickCount();
-        for (;;) {
-            size_t end = m_buffer.find('\n');
-            if (end != std::string::npos) {
-                std::string line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 1);
-                return line;
-            }
-            char chunk[4096];
-            int n = recv(m_socket, chunk, sizeof(chunk), 0);
-            if (n > 0) {
-                m_buffer.append(chunk, static_cast<size_t>(n));
-                continue;
-            }
-            if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
-                return "<closed>";
-            if (GetTickCount() - start > kWaitMs)
-                return "<timeout>";
-            PumpMessages();
-            Sleep(5);
-        }
-    }
-
-private:
-    SOCKET m_listen = INVALID_SOCKET;
-    SOCKET m_socket = INVALID_SOCKET;
-    int m_port = 0;
-    std::string m_buffer;
-};
 
 using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
 using CanUnloadFunction = HRESULT(WINAPI*)();
@@ -156,7 +67,7 @@ protected:
     CanUnloadFunction m_canUnload = nullptr;
     IClassFactory* m_factory = nullptr;
     HWND m_window = nullptr;
-    DriverLink m_driver;
+    MovieDriverLink m_driver;
 };
 
 SIZE ClientSize(HWND window) {
@@ -250,7 +161,7 @@ TEST_F(FlashHostTest, FlashCallCrossesAsAnsiAndTheHandlerCanCallBack) {
     // Destroy closes the control, which ends its link; later driver calls reach nobody.
     control.Destroy();
     EXPECT_EQ(m_driver.ReadLine(), "<closed>");
-    PumpMessages();
+    PumpThreadMessages();
     EXPECT_EQ(requests.size(), 2u);
     EXPECT_FALSE(control.CallFunction("<invoke name=\"Push\"/>", nullptr));
 }

@@ -50,43 +50,17 @@ void PumpFor(DWORD ms) {
     PumpUntil([] { return false; }, ms);
 }
 
-DialogWatcher::DialogWatcher(const std::string& answer) {
-    const std::string exe = ProgramFolder() + "dlgwatch.exe";
-    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE write = nullptr;
-    if (!CreatePipe(&m_read, &write, &inherit, 0)) {
-        m_read = nullptr;
-        return;
-    }
-    SetHandleInformation(m_read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
-    startup.hStdError = write;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::string command = "\"" + exe + "\" --answer " + answer;
-    m_started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                               nullptr, nullptr, &startup, &m_process) != FALSE;
-    CloseHandle(write);
-    if (m_started) {
+DialogWatcher::DialogWatcher(const std::string& answer) : m_watch("--answer " + answer) {
+    if (m_watch.Started()) {
         m_reader = std::thread([this] { ReadLines(); });
     }
 }
 
 DialogWatcher::~DialogWatcher() {
-    if (m_started) {
-        TerminateProcess(m_process.hProcess, 0);
-        WaitForSingleObject(m_process.hProcess, 10000);
-        CloseHandle(m_process.hProcess);
-        CloseHandle(m_process.hThread);
-    }
-    // The process held the pipe's only write end: the reader sees its end now.
+    // The process held the pipe's only write end: the reader sees its end once it stops.
+    m_watch.Stop();
     if (m_reader.joinable()) {
         m_reader.join();
-    }
-    if (m_read != nullptr) {
-        CloseHandle(m_read);
     }
 }
 
@@ -94,7 +68,7 @@ void DialogWatcher::ReadLines() {
     std::string pending;
     char chunk[512];
     DWORD got = 0;
-    while (ReadFile(m_read, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    while (ReadFile(m_watch.Output(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
         pending.append(chunk, got);
         for (std::size_t end = pending.find('\n'); end != std::string::npos;
              end = pending.find('\n')) {

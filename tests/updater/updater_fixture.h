@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/flash/dlgwatch_process.h"
+
 namespace updater_test {
 
 // Runs this thread's message loop until `done` is true or `timeoutMs` have passed; true
@@ -29,7 +31,7 @@ public:
     DialogWatcher(const DialogWatcher&) = delete;
     DialogWatcher& operator=(const DialogWatcher&) = delete;
 
-    bool Started() const { return m_started; }
+    bool Started() const { return m_watch.Started(); }
     // Shows a message box of its own from another thread and waits (running the message
     // loop) until the watcher has reported it. Every dialog shown before is then reported
     // too, so the lines returned, which are taken out of the watcher, are complete. A
@@ -41,9 +43,7 @@ public:
 private:
     void ReadLines();
 
-    HANDLE m_read = nullptr;
-    PROCESS_INFORMATION m_process{};
-    bool m_started = false;
+    DlgWatchProcess m_watch;
     std::thread m_reader;
     std::mutex m_lock;
     std::vector<std::string> m_lines;
