@@ -21,18 +21,38 @@ std::string LastComponent(const std::string& path) {
     return name;
 }
 
+// The four "*"-separated fields every transfer request starts from, the first read as the
+// transfer id.
+struct TransferRequest {
+    TransferManager* manager = nullptr;
+    std::vector<std::string> fields;
+    int id = 0;
+};
+
+// False when there is no manager to take the request or the text does not hold exactly
+// four fields.
+bool ReadTransferRequest(CScriptCommands& commands, const std::string& arguments,
+                         TransferRequest& request) {
+    request.manager = commands.GetTransferManager();
+    request.fields = CScriptCommands::SplitArguments(arguments, '*');
+    if (request.manager == nullptr || request.fields.size() != 4) {
+        return false;
+    }
+    request.id = ParseScriptInteger(request.fields[0]);
+    return true;
+}
+
 void StartDownloadFile(CScriptCommands& commands, const std::string& arguments,
                        ScriptResult& result) {
     // The movie is told nothing about the outcome of this one.
     result.SetSigned(-1);
-    TransferManager* manager = commands.GetTransferManager();
-    std::vector<std::string> fields = CScriptCommands::SplitArguments(arguments, '*');
-    if (manager == nullptr || fields.size() != 4) {
+    TransferRequest request;
+    if (!ReadTransferRequest(commands, arguments, request)) {
         return;
     }
-    const int id = ParseScriptInteger(fields[0]);
+    std::vector<std::string>& fields = request.fields;
     const std::string& url = fields[1];
-    if (id <= 0 || url.empty()) {
+    if (request.id <= 0 || url.empty()) {
         return;
     }
     commands.NormalizeArgumentPaths(fields[2]);
@@ -42,43 +62,42 @@ void StartDownloadFile(CScriptCommands& commands, const std::string& arguments,
     const std::string name = LastComponent(relative);
     const std::string finalPath =
         !destination.empty() && !name.empty() ? destination + "\\" + name : destination;
-    manager->startDownload(id, url, finalPath, relative);
+    request.manager->startDownload(request.id, url, finalPath, relative);
 }
 
 void DownloadAndOpenFile(CScriptCommands& commands, const std::string& arguments,
                          ScriptResult& result) {
     result.SetSigned(-1);
-    TransferManager* manager = commands.GetTransferManager();
-    std::vector<std::string> fields = CScriptCommands::SplitArguments(arguments, '*');
-    if (manager == nullptr || fields.size() != 4) {
+    TransferRequest request;
+    if (!ReadTransferRequest(commands, arguments, request)) {
         return;
     }
-    const int id = ParseScriptInteger(fields[0]);
+    std::vector<std::string>& fields = request.fields;
     const std::string& url = fields[1];
-    if (id <= 0 || url.empty()) {
+    if (request.id <= 0 || url.empty()) {
         return;
     }
     commands.NormalizeArgumentPaths(fields[2]);
     const std::string fileName = TrimWhiteSpace(fields[2]);
     const std::string localPath = TrimWhiteSpace(commands.UserCacheFolder() + "\\" + fileName);
-    manager->startDownloadAndOpen(id, url, localPath, fileName, ParseScriptInteger(fields[3]));
+    request.manager->startDownloadAndOpen(request.id, url, localPath, fileName,
+                                          ParseScriptInteger(fields[3]));
     result.SetSigned(0);
 }
 
 void StartUploadFile(CScriptCommands& commands, const std::string& arguments,
                      ScriptResult& result) {
     result.SetSigned(-1);
-    TransferManager* manager = commands.GetTransferManager();
-    std::vector<std::string> fields = CScriptCommands::SplitArguments(arguments, '*');
-    if (manager == nullptr || fields.size() != 4) {
+    TransferRequest request;
+    if (!ReadTransferRequest(commands, arguments, request)) {
         return;
     }
-    const int id = ParseScriptInteger(fields[0]);
+    std::vector<std::string>& fields = request.fields;
     commands.NormalizeArgumentPaths(fields[1]);
-    if (id <= 0 || fields[1].empty()) {
+    if (request.id <= 0 || fields[1].empty()) {
         return;
     }
-    manager->startUpload(id, fields[1], fields[2], fields[3]);
+    request.manager->startUpload(request.id, fields[1], fields[2], fields[3]);
     result.SetSigned(0);
 }
 
