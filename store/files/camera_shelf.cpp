@@ -2,6 +2,7 @@
 #include "store/files/camera_shelf.h"
 
 #include "hostlink/message_window.h"
+#include "store/shell/movie_window_keys.h"
 
 #include <algorithm>
 
@@ -108,16 +109,8 @@ bool CCameraShelf::PreTranslate(MSG* msg) {
     if (m_window == nullptr) {
         return false;
     }
-    if (msg->message == WM_KEYDOWN) {
-        if (msg->wParam == VK_ESCAPE) {
-            return true;  // the dialog would take it for Cancel and close the shelf
-        }
-        if (msg->wParam == VK_RETURN) {
-            // Not the dialog's default button: the movie wants the key.
-            TranslateMessage(msg);
-            DispatchMessageA(msg);
-            return true;
-        }
+    if (HandleMovieWindowKeys(*msg)) {
+        return true;
     }
     return IsDialogMessageA(m_window, msg) != FALSE;
 }

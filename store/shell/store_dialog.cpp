@@ -15,6 +15,7 @@
 #include "store/shell/drag_out_plan.h"
 #include "store/shell/dropped_files.h"
 #include "store/shell/file_drag_source.h"
+#include "store/shell/movie_window_keys.h"
 #include "store/shell/script_call.h"
 #include "store/shell/script_commands.h"
 #include "store/shell/store_messages.h"
@@ -120,22 +121,10 @@ int CPXStoreDlg::RunModal() {
 }
 
 bool CPXStoreDlg::PreTranslate(MSG& msg) {
-    if (msg.message != WM_KEYDOWN || m_window == nullptr) {
+    if (m_window == nullptr || (msg.hwnd != m_window && !IsChild(m_window, msg.hwnd))) {
         return false;
     }
-    if (msg.hwnd != m_window && !IsChild(m_window, msg.hwnd)) {
-        return false;
-    }
-    if (msg.wParam == VK_ESCAPE) {
-        return true;  // never closes the window, never reaches the movie
-    }
-    if (msg.wParam == VK_RETURN) {
-        // Straight to the focused control: no default button is pressed.
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        return true;
-    }
-    return false;
+    return HandleMovieWindowKeys(msg);
 }
 
 INT_PTR CALLBACK CPXStoreDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -420,9 +409,6 @@ void CPXStoreDlg::CloseDown() {
     m_shelves.CloseAll();
     // The updater's workers report to the link window: stop them while it still exists.
     m_updater.Shutdown();
-    if (m_transfers) {
-        m_transfers->shutdown();
-    }
     if (m_link) {
         m_link->Destroy();
     }

@@ -22,15 +22,15 @@ std::string LastComponent(const std::string& path) {
 }
 
 // The four "*"-separated fields every transfer request starts from, the first read as the
-// transfer id.
+// transfer id, which must be positive.
 struct TransferRequest {
     TransferManager* manager = nullptr;
     std::vector<std::string> fields;
     int id = 0;
 };
 
-// False when there is no manager to take the request or the text does not hold exactly
-// four fields.
+// False when there is no manager to take the request, the text does not hold exactly four
+// fields or the id is not positive.
 bool ReadTransferRequest(CScriptCommands& commands, const std::string& arguments,
                          TransferRequest& request) {
     request.manager = commands.GetTransferManager();
@@ -39,7 +39,7 @@ bool ReadTransferRequest(CScriptCommands& commands, const std::string& arguments
         return false;
     }
     request.id = ParseScriptInteger(request.fields[0]);
-    return true;
+    return request.id > 0;
 }
 
 void StartDownloadFile(CScriptCommands& commands, const std::string& arguments,
@@ -52,7 +52,7 @@ void StartDownloadFile(CScriptCommands& commands, const std::string& arguments,
     }
     std::vector<std::string>& fields = request.fields;
     const std::string& url = fields[1];
-    if (request.id <= 0 || url.empty()) {
+    if (url.empty()) {
         return;
     }
     commands.NormalizeArgumentPaths(fields[2]);
@@ -74,7 +74,7 @@ void DownloadAndOpenFile(CScriptCommands& commands, const std::string& arguments
     }
     std::vector<std::string>& fields = request.fields;
     const std::string& url = fields[1];
-    if (request.id <= 0 || url.empty()) {
+    if (url.empty()) {
         return;
     }
     commands.NormalizeArgumentPaths(fields[2]);
@@ -94,7 +94,7 @@ void StartUploadFile(CScriptCommands& commands, const std::string& arguments,
     }
     std::vector<std::string>& fields = request.fields;
     commands.NormalizeArgumentPaths(fields[1]);
-    if (request.id <= 0 || fields[1].empty()) {
+    if (fields[1].empty()) {
         return;
     }
     request.manager->startUpload(request.id, fields[1], fields[2], fields[3]);
