@@ -57,6 +57,19 @@ int Number(const std::string& text, size_t from, size_t count) {
     return std::atoi(text.substr(from, count).c_str());
 }
 
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    const size_t length = std::strlen(prefix);
+    return text.size() >= length && Lower(text.substr(0, length)) == prefix;
+}
+
+// An absolute "http://" or "https://" URL somewhere in `text`, as a redirect target or a
+// URL typed by the user may carry one.
+bool IsAbsoluteHttpUrl(const std::string& text) {
+    const std::string lower = Lower(text);
+    return lower.find("http://") != std::string::npos ||
+           lower.find("https://") != std::string::npos;
+}
+
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -115,14 +128,16 @@ bool HttpDownloadClient::parseUrl(const std::string& text) {
     const size_t schemeEnd = trimmed.find("://");
     if (schemeEnd == std::string::npos)
         return false;
-    if (Lower(trimmed.substr(0, schemeEnd + 3)) != "http://")
+    const std::string scheme = Lower(trimmed.substr(0, schemeEnd + 3));
+    if (scheme != "http://" && scheme != "https://")
         return false;
+    const bool secure = scheme == "https://";
     const std::string rest = trimmed.substr(schemeEnd + 3);
     const size_t slash = rest.find('/');
     if (slash == std::string::npos)
         return false;
     std::string hostPart = rest.substr(0, slash);
-    int newPort = 80;
+    int newPort = secure ? 443 : 80;
     const size_t colon = hostPart.find(':');
     if (colon != std::string::npos) {
         newPort = std::atoi(hostPart.c_str() + colon + 1);
@@ -135,6 +150,7 @@ bool HttpDownloadClient::parseUrl(const std::string& text) {
     host = hostPart;
     path = rest.substr(slash);
     port = newPort;
+    secure_ = secure;
     return true;
 }
 
@@ -314,7 +330,13 @@ int HttpDownloadClient::interpretHeader(const std::string& rawHeader, uint64_t& 
         if (!HeaderValue(header, "location:", target))
             return kHeaderFail;
         referer = url;
-        if (target.find("http://") != std::string::npos) {
+        if (IsAbsoluteHttpUrl(target)) {
+            // Leaving TLS for plain text would hand the request (cookies included) and the
+            // file to anyone on the way.
+            if (secure_ && !StartsWithNoCase(target, "https://")) {
+                statusCode.store(kDownloadHtmlOrRedirects, std::memory_order_relaxed);
+                return kHeaderFail;
+            }
             url = target;
         } else {
             std::replace(target.begin(), target.end(), '\\', '/');
@@ -379,6 +401,20 @@ int HttpDownloadClient::requestOnce() {
             return kStoppedNow;
         if (connected != IoStatus::kOk)
             return kNetworkFailure;
+        if (secure_) {
+            const IoStatus secured = socket_.startTls(host, connectTimeoutMs);
+            if (secured == IoStatus::kStopped)
+                return kStoppedNow;
+            if (secured == IoStatus::kRejected || secured == IoStatus::kUnsupported) {
+                // Asking again cannot change the certificate; fail at once.
+                statusCode.store(secured == IoStatus::kRejected ? kDownloadCertificateRejected
+                                                                : kDownloadHttpsUnsupported,
+                                 std::memory_order_relaxed);
+                return kGiveUp;
+            }
+            if (secured != IoStatus::kOk)
+                return kNetworkFailure;
+        }
 
         cookies = ReadUrlCookies(url);
         const std::string request = buildRequest();
@@ -471,7 +507,7 @@ int HttpDownloadClient::download(const std::string& target, bool noResumeArgumen
         return kDownloadFailed;
     }
     if (!parseUrl(url)) {
-        if (url.find("http://") != std::string::npos) {
+        if (IsAbsoluteHttpUrl(url)) {
             statusCode.store(kDownloadBadUrl, std::memory_order_relaxed);
             return kDownloadFailed;
         }

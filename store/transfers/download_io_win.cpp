@@ -161,7 +161,7 @@ IoStatus DownloadSocket::connect(const std::string& host, int port, int timeoutM
     return IoStatus::kOk;
 }
 
-IoStatus DownloadSocket::sendAll(const char* data, size_t size, int timeoutMs) {
+IoStatus DownloadSocket::sendRaw(const char* data, size_t size, int timeoutMs) {
     const SOCKET s = AsSocket(handle_);
     while (size > 0) {
         // Keep sending until Winsock says it would block: write readiness is only reported
@@ -187,7 +187,8 @@ IoStatus DownloadSocket::sendAll(const char* data, size_t size, int timeoutMs) {
     return IoStatus::kOk;
 }
 
-IoStatus DownloadSocket::receive(char* buffer, size_t capacity, int timeoutMs, size_t& received) {
+IoStatus DownloadSocket::receiveRaw(char* buffer, size_t capacity, int timeoutMs,
+                                    size_t& received) {
     received = 0;
     const SOCKET s = AsSocket(handle_);
     const int room = capacity > 0x100000 ? 0x100000 : static_cast<int>(capacity);
@@ -213,6 +214,7 @@ IoStatus DownloadSocket::receive(char* buffer, size_t capacity, int timeoutMs, s
 }
 
 void DownloadSocket::close() {
+    dropTls();
     if (AsSocket(handle_) != INVALID_SOCKET) {
         closesocket(AsSocket(handle_));
         handle_ = static_cast<intptr_t>(INVALID_SOCKET);
