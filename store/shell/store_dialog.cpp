@@ -20,6 +20,7 @@
 #include "store/shell/script_commands.h"
 #include "store/shell/store_messages.h"
 #include "store/shell/store_resource.h"
+#include "store/transfers/tls_notices.h"
 #include "store/transfers/transfer_commands.h"
 
 const char kStoreMovieName[] = "Aerin.swf";
@@ -224,6 +225,8 @@ void CPXStoreDlg::OnInitDialog() {
     // The log lives in the cache root; on a first start that folder does not exist yet.
     CreateFolderTree(m_settings.cacheRootFolder.c_str());
     OpenActivityLog((m_settings.cacheRootFolder + "\\log.txt").c_str());
+    // Refused certificates and servers trusted without a revocation answer go to the log.
+    SetTlsNoticeWriter([](const char* line) { LogLine("%s", line); });
     if (!controlFailure.empty()) {
         LogLine("The Flash control could not be created (%s); the store runs without its movie",
                 controlFailure.c_str());

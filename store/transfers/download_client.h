@@ -15,7 +15,7 @@
 //     client.setDownloadFolder(folder);
 //     client.setLocalPath(path);
 //     int result = client.download(url, false);   // 0 done, 2 stopped, 3 failed
-//     int code = client.lastError();               // HTTP status or 1001..1007
+//     int code = client.lastError();               // HTTP status or 1001..1009
 // abort() may be called from any thread at any time, also before download() starts; a
 // blocked connect, send or receive notices it within DownloadSocket::kStopPollMs.
 // The progress figures (status, KiB done, KiB total) are written with relaxed atomic

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <new>
 
+#include "store/transfers/wininet_certificate_check.h"
+
 namespace Kasmo {
 
 namespace {
@@ -315,7 +317,9 @@ void CHttpClientT<Tool>::BeginUpload(const char* szServerAddr) {
         INTERNET_BUFFERSA buffers{};
         buffers.dwStructSize = sizeof buffers;
         buffers.dwBufferTotal = static_cast<DWORD>(total);
-        if (!HttpSendRequestExA(m_hRequest, &buffers, nullptr, 0, 0))
+        if (!SendWithCertificateCheck(
+                m_hRequest, url.host, static_cast<int>(url.port), url.secure,
+                [&] { return HttpSendRequestExA(m_hRequest, &buffers, nullptr, 0, 0); }))
             ThrowLastError(kHttpErrSendRequest);
 
         m_stat.m_bActive = true;

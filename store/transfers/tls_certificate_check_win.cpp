@@ -5,6 +5,8 @@
 // Nothing here is ever switched off; the one allowance is an unknown revocation status.
 #include "store/transfers/tls_certificate_check_win.h"
 
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace {
@@ -82,12 +84,43 @@ DWORD VerifyWithoutRevocation(PCCERT_CONTEXT certificate, CERT_CHAIN_PARA& para,
     return error;
 }
 
+// Certificates found revoked so far in this process, by their SHA-1 hash. Wine 8's chain
+// engine answers for a revoked certificate only the first time in a process and reports
+// it sound when asked again, so a revocation once seen is remembered here.
+std::mutex gRevokedLock;
+std::set<std::string> gRevoked;
+
+std::string CertificateHash(PCCERT_CONTEXT certificate) {
+    BYTE hash[20];
+    DWORD size = sizeof hash;
+    if (!CertGetCertificateContextProperty(certificate, CERT_SHA1_HASH_PROP_ID, hash, &size))
+        return std::string();
+    return std::string(reinterpret_cast<const char*>(hash), size);
+}
+
+bool SeenRevoked(const std::string& hash) {
+    std::lock_guard<std::mutex> hold(gRevokedLock);
+    return !hash.empty() && gRevoked.count(hash) != 0;
+}
+
+void RememberRevoked(const std::string& hash) {
+    std::lock_guard<std::mutex> hold(gRevokedLock);
+    if (!hash.empty())
+        gRevoked.insert(hash);
+}
+
 }  // namespace
 
 CertificateCheck CheckServerCertificate(PCCERT_CONTEXT serverCertificate, const std::string& host) {
     CertificateCheck result;
     if (serverCertificate == nullptr) {
         result.error = static_cast<unsigned long>(SEC_E_NO_CREDENTIALS);
+        return result;
+    }
+    const std::string hash = CertificateHash(serverCertificate);
+    if (SeenRevoked(hash)) {
+        result.error = static_cast<unsigned long>(CRYPT_E_REVOKED);
+        result.trustErrors = CERT_TRUST_IS_REVOKED;
         return result;
     }
     char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
@@ -107,6 +140,7 @@ CertificateCheck CheckServerCertificate(PCCERT_CONTEXT serverCertificate, const 
     std::wstring serverName = Widen(host);
     if ((result.trustErrors & CERT_TRUST_IS_REVOKED) != 0) {
         result.error = static_cast<unsigned long>(CRYPT_E_REVOKED);
+        RememberRevoked(hash);
     } else if ((result.trustErrors & ~kRevocationUnknownBits) != 0) {
         // Any fault of the chain itself fails, whatever the policy makes of it: Wine's SSL
         // policy passes a chain that ends short of a trusted root (a partial chain).

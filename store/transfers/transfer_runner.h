@@ -44,7 +44,7 @@ public:
     virtual ~ITransferClient() = default;
 
     // Fetches `url` into `localPath` (below `folder`), resuming a partial file. Returns 0
-    // with the path finally written in `writtenPath`, or the failure code (1001 to 1007,
+    // with the path finally written in `writtenPath`, or the failure code (1001 to 1009,
     // an HTTP status code).
     virtual int Download(const std::string& url, const std::string& folder,
                          const std::string& localPath, TransferProgress& progress,
