@@ -489,14 +489,13 @@ class TestAuthority:
                 "-keyout", os.path.join(folder, name + "-key.pem"), "-out", self.pem,
                 env=UNUSED_NAMES)
 
-    def issue(self, kind, names, start, end, crl_url=None):
-        """A key and a certificate for `names` valid from `start` to `end` (YYMMDDHHMMSSZ)."""
-        key = os.path.join(self.folder, kind + "-key.pem")
+    def issue(self, kind, key, names, start, end, crl_url=None):
+        """A certificate for `key` and `names`, valid from `start` to `end` (YYMMDDHHMMSSZ)."""
         request = os.path.join(self.folder, kind + ".csr")
         cert = os.path.join(self.folder, kind + ".pem")
         env = {"PX_TLS_NAMES": names, "PX_TLS_CRL_URL": crl_url or self.crl_url}
-        openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-config", self.config,
-                "-subj", "/CN=%s" % kind, "-keyout", key, "-out", request, env=env)
+        openssl("req", "-new", "-key", key, "-config", self.config,
+                "-subj", "/CN=%s" % kind, "-out", request, env=env)
         openssl("ca", "-batch", "-config", self.config, "-extensions", "server_extensions",
                 "-startdate", start, "-enddate", end, "-notext",
                 "-in", request, "-out", cert, env=env)
@@ -527,21 +526,24 @@ def make_test_certificates(folder, plain_port):
     stranger = TestAuthority(folder, "stranger", crl_url)
     openssl("x509", "-in", authority.pem, "-outform", "DER", "-out",
             os.path.join(folder, "ca.der"))
+    # One key for every server certificate: making RSA keys is what takes the time here.
+    key = os.path.join(folder, "server-key.pem")
+    openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", key)
     now = time.time()
     valid = (stamp(now - 86400), stamp(now + 30 * 86400))
     # The address also as a DNS entry: the platform name check compares host names with
     # the DNS entries only (Wine 8 ignores IP entries), while others use the IP entry.
     good_names = "IP:127.0.0.1, DNS:127.0.0.1, DNS:localhost"
     made = {
-        "good": authority.issue("good", good_names, *valid),
-        "wrong-name": authority.issue("wrong-name", "DNS:wrong-name.invalid", *valid),
-        "expired": authority.issue("expired", good_names, stamp(now - 60 * 86400),
+        "good": authority.issue("good", key, good_names, *valid),
+        "wrong-name": authority.issue("wrong-name", key, "DNS:wrong-name.invalid", *valid),
+        "expired": authority.issue("expired", key, good_names, stamp(now - 60 * 86400),
                                    stamp(now - 30 * 86400)),
-        "unknown-authority": stranger.issue("unknown-authority", good_names, *valid),
-        "revoked": authority.issue("revoked", good_names, *valid),
+        "unknown-authority": stranger.issue("unknown-authority", key, good_names, *valid),
+        "revoked": authority.issue("revoked", key, good_names, *valid),
         # Its revocation list is missing (404): nobody can tell whether it was revoked.
         "revocation-unknown": authority.issue(
-            "revocation-unknown", good_names, *valid,
+            "revocation-unknown", key, good_names, *valid,
             crl_url="http://127.0.0.1:%d/crl/missing.crl" % plain_port),
     }
     authority.revoke(made["revoked"][0])
