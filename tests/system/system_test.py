@@ -201,6 +201,10 @@ class StoreStartedFromTheMenuTest(unittest.TestCase):
         self.assertEqual(reply, "0")
         self.assertEqual(self.movie.follow_transfer(26)[-1].split(",")[3], "1008")
         self.assertFalse(os.path.exists(system.linux_path(self.cache_root + "\\" + name)))
+        # The store's log names the reason.
+        with open(system.linux_path(self.cache_root + "\\log.txt"), "rb") as f:
+            log = f.read().decode("latin-1")
+        self.assertIn("TLS: certificate of 127.0.0.1 rejected: CRYPT_E_REVOKED", log)
 
     def test_3_save_to_plenthra_offers_the_scene_and_uploads_it(self):
         scene = os.path.join(shared["work"], "room scene.max")
