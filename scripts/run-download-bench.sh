@@ -37,6 +37,7 @@ rm -f "$work/served/big.bin"
 truncate -s 1G "$work/served/big.bin"
 
 ready="$work/server.out"
+: >"$ready"  # there before the server's output is redirected into it
 rm -rf "$work/tls"
 python3 "$root/standins/webside/server.py" --root "$work/served" --port 0 --tls "$work/tls" \
   >"$ready" 2>&1 </dev/null &

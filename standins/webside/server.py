@@ -295,6 +295,16 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(b"0\r\n\r\n")
         elif rate > 0:
             self.send_paced(f.read, to_send, rate)
+        elif to_send > 0 and isinstance(self.connection, ssl.SSLSocket):
+            # sendfile() over TLS falls back to 8 KiB writes (8 KiB records); large writes
+            # give full 16 KiB records and keep the server from being the bottleneck.
+            remaining = to_send
+            while remaining > 0:
+                piece = f.read(min(SEND_CHUNK, remaining))
+                if not piece:
+                    break
+                self.connection.sendall(piece)
+                remaining -= len(piece)
         elif to_send > 0:
             self.connection.sendfile(f, start, to_send)
         if drop is not None:
