@@ -3,6 +3,8 @@
 // revocation of every certificate but the root; CertVerifyCertificateChainPolicy with the
 // SSL policy then checks the root's trust, the host name, the validity period and the use.
 // Nothing here is ever switched off; the one allowance is an unknown revocation status.
+// For CERT_CHAIN_PARA's time limit on fetching revocation lists.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "store/transfers/tls_certificate_check_win.h"
 
 #include <mutex>
@@ -21,6 +23,8 @@ std::wstring Widen(const std::string& text) {
     MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), needed);
     return std::wstring(wide.data());
 }
+
+constexpr DWORD kRevocationFetchMs = 10000;
 
 // The revocation bits that only say "could not find out".
 constexpr DWORD kRevocationUnknownBits =
@@ -130,6 +134,9 @@ CertificateCheck CheckServerCertificate(PCCERT_CONTEXT serverCertificate, const 
     para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
     para.RequestedUsage.Usage.cUsageIdentifier = 1;
     para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    // A revocation list that does not come within this time counts as unknown, not as a
+    // hang of the download.
+    para.dwUrlRetrievalTimeout = kRevocationFetchMs;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     if (!BuildChain(serverCertificate, para, CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT,
                     chain)) {
