@@ -101,6 +101,7 @@ std::unique_ptr<ITransferClient> RealTransferRunner::CreateUploadClient() {
 
 bool RealTransferRunner::BuildUploadPackage(const std::string& folder,
                                             const std::string& cacheFolder,
+                                            const std::atomic<bool>& stop,
                                             std::string& packagePath) {
 #ifdef _WIN32
     // The packer always names a package; a failed step shows as a short or empty upload.
@@ -109,6 +110,7 @@ bool RealTransferRunner::BuildUploadPackage(const std::string& folder,
 #else
     (void)folder;
     (void)cacheFolder;
+    (void)stop;
     (void)packagePath;
     return false;
 #endif
