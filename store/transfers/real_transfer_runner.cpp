@@ -104,9 +104,7 @@ bool RealTransferRunner::BuildUploadPackage(const std::string& folder,
                                             const std::atomic<bool>& stop,
                                             std::string& packagePath) {
 #ifdef _WIN32
-    // The packer always names a package; a failed step shows as a short or empty upload.
-    packagePath = buildUploadPackage(cacheFolder, folder);
-    return true;
+    return buildUploadPackage(cacheFolder, folder, stop, packagePath) == PackageResult::kBuilt;
 #else
     (void)folder;
     (void)cacheFolder;
