@@ -63,7 +63,8 @@ struct TreeFrame {
 
 enum class TreeMode { kMove, kCopy };
 
-int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMode mode) {
+int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMode mode,
+                       const std::atomic<bool>* stop = nullptr) {
     if (sourceArg == nullptr || destinationArg == nullptr || !FileExists(sourceArg)) {
         return 0;
     }
@@ -86,6 +87,10 @@ int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMo
     {
         FolderEntries entries(frame->source);
         while (result != 0) {
+            if (stop != nullptr && stop->load()) {
+                result = 0;
+                break;
+            }
             const WIN32_FIND_DATAA* entry = entries.Next();
             if (entry == nullptr) {
                 break;
@@ -98,7 +103,7 @@ int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMo
             }
             if (IsFolderEntry(*entry)) {
                 CreateFolderTree(frame->newPath);
-                result = TransferFolderTree(frame->oldPath, frame->newPath, mode);
+                result = TransferFolderTree(frame->oldPath, frame->newPath, mode, stop);
             } else {
                 SetFileAttributesA(frame->oldPath, FILE_ATTRIBUTE_NORMAL);
                 result = mode == TreeMode::kMove
@@ -230,6 +235,10 @@ int MoveFolderTree(const char* source, const char* destination) {
 
 int CopyFolderTree(const char* source, const char* destination) {
     return TransferFolderTree(source, destination, TreeMode::kCopy);
+}
+
+int CopyFolderTree(const char* source, const char* destination, const std::atomic<bool>& stop) {
+    return TransferFolderTree(source, destination, TreeMode::kCopy, &stop);
 }
 
 int GetFolderSize(const char* folder, uint64_t& total) {

@@ -9,6 +9,7 @@
 // size does not count it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "store/files/drop_file_list.h"
@@ -39,6 +40,8 @@ int DeleteFolderTree(const char* path);
 // hidden and archive flags on the source files it copies and overwrites existing files.
 int MoveFolderTree(const char* source, const char* destination);
 int CopyFolderTree(const char* source, const char* destination);
+// The same copy, ending with 0 before the next entry once `stop` is set.
+int CopyFolderTree(const char* source, const char* destination, const std::atomic<bool>& stop);
 
 // Adds the length of every file below `folder` to `total` and returns how many files it
 // counted. A bare drive (C:, C:\) or a folder that cannot be listed gives 0.

@@ -421,6 +421,12 @@ void CPXStoreDlg::CloseDown() {
         m_window = nullptr;
     }
     TheScriptCommands().SetTransferManager(nullptr, m_settings.userCacheFolder);
+    if (m_transfers && m_transfers->workersLeft()) {
+        // Workers still blocked after the shutdown bound use the manager and its host:
+        // both are left, with them, to the process's end rather than waited for.
+        (void)m_transfers.release();
+        (void)m_transferHost.release();
+    }
     m_transfers.reset();
     m_openWorkers.WaitAll();
 }

@@ -3,6 +3,7 @@
 // loop. Everything that touches the platform goes through download_io.h.
 #include "store/transfers/download_client.h"
 
+#include "text/multibyte.h"
 #include "text/xml_entities.h"
 
 #include <algorithm>
@@ -70,12 +71,64 @@ bool IsAbsoluteHttpUrl(const std::string& text) {
            lower.find("https://") != std::string::npos;
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
+// False when the answer to a range request from `offset` says that a partial file of that
+// length cannot be resumed: 416 (the range lies beyond the file), or a 206 whose
+// Content-Range does not start at `offset` or whose total differs from the start plus the
+// body's length (the file on the server changed). Other answers (a 200 rewrites from the
+// start anyway) fit.
+bool RangeAnswerFits(const std::string& rawHeader, uint64_t offset) {
+    const std::string header = Lower(rawHeader);
+    const size_t space = header.find(' ');
+    const int status = space == std::string::npos ? 0 : std::atoi(header.c_str() + space + 1);
+    if (status == 416)
+        return false;
+    if (status != 206)
+        return true;
+    std::string range;
+    if (!HeaderValue(header, "content-range:", range))
+        return true;
+    // "bytes first-last/total", the total may be "*".
+    const size_t dash = range.find('-');
+    const size_t slash = range.find('/');
+    if (range.compare(0, 6, "bytes ") != 0 || dash == std::string::npos || slash < dash)
+        return false;
+    const uint64_t first = std::strtoull(range.c_str() + 6, nullptr, 10);
+    const uint64_t last = std::strtoull(range.c_str() + dash + 1, nullptr, 10);
+    if (first != offset || last < first)
+        return false;
+    if (slash == std::string::npos || range.compare(slash + 1, 1, "*") == 0)
+        return true;
+    const uint64_t total = std::strtoull(range.c_str() + slash + 1, nullptr, 10);
+    std::string length;
+    if (HeaderValue(header, "content-length:", length) &&
+        std::strtoull(length.c_str(), nullptr, 10) + offset != total)
+        return false;
+    return total == last + 1;
 }
 
 }  // namespace
+
+std::string CollapseDoubledSeparators(const std::string& text, char separator) {
+    std::string out;
+    out.reserve(text.size());
+    bool afterSeparator = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i]))) {
+            out.append(text, i, 2);
+            ++i;
+            afterSeparator = false;
+            continue;
+        }
+        // The second of a pair is dropped; a third starts a new pair.
+        if (text[i] == separator && afterSeparator) {
+            afterSeparator = false;
+            continue;
+        }
+        afterSeparator = text[i] == separator;
+        out += text[i];
+    }
+    return out;
+}
 
 HttpDownloadClient::HttpDownloadClient()
     : lastModified(std::time(nullptr)), socket_(abortRequested), reader_(kSocketReadSize) {}
@@ -223,8 +276,7 @@ std::string HttpDownloadClient::partialPath() const {
         }
         partial = downloadFolder + separator + name + ".down";
     }
-    ReplaceAll(partial, separator + separator, separator);
-    return partial;
+    return CollapseDoubledSeparators(partial, separator[0]);
 }
 
 std::string HttpDownloadClient::buildRequest() {
@@ -446,6 +498,14 @@ int HttpDownloadClient::requestOnce() {
                 continue;
             }
         }
+        if (rangeSent_ && !restartedFromStart_ && !RangeAnswerFits(header, resumeOffset)) {
+            // The partial file does not belong to the file the server has now (it is as long
+            // or longer, or the server's file changed size): drop it and ask once for the
+            // whole file. Appending would make a damaged file look complete.
+            restartedFromStart_ = true;
+            RemoveFileIfPresent(partialPath());
+            continue;
+        }
         switch (interpreted) {
             case kHeaderOk:
                 break;
@@ -496,6 +556,7 @@ int HttpDownloadClient::download(const std::string& target, bool noResumeArgumen
     retryCount = 0;
     reconnectCount = 0;
     nameRepeats_ = 0;
+    restartedFromStart_ = false;
     url = Trim(target);
     if (url.empty()) {
         statusCode.store(kDownloadBadUrl, std::memory_order_relaxed);
@@ -617,7 +678,10 @@ int HttpDownloadClient::download(const std::string& target, bool noResumeArgumen
         }
         const bool stored = file.close();
         closeConnection();
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        // A stop that comes once every byte is stored is too late to matter: the file is
+        // complete and is finished like any other.
+        const bool complete = stored && receivedNow >= responseLength;
+        if (abortRequested.load(std::memory_order_relaxed) && !complete) {
             statusCode.store(kDownloadStopped, std::memory_order_relaxed);
             return kDownloadStoppedResult;
         }

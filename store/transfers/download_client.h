@@ -52,6 +52,11 @@ enum DownloadResult {
     kDownloadFailed = 3,
 };
 
+// `text` with every pair of separators made one, read once from the left; the text is
+// walked by whole characters of the ANSI code page, so a double-byte character whose trail
+// byte is a backslash keeps the real separator after it.
+std::string CollapseDoubledSeparators(const std::string& text, char separator);
+
 class HttpDownloadClient {
 public:
     static constexpr size_t kChunkSize = 5120;  // body piece: write and progress step
@@ -160,6 +165,9 @@ private:
     std::string serverFileName_;  // the name the server suggested last
     int nameRepeats_ = 0;
     bool rangeSent_ = false;
+    // Set once a partial file that did not fit the server's answer was dropped, so that a
+    // download starts over from the first byte at most once.
+    bool restartedFromStart_ = false;
 
     DownloadSocket socket_;
     std::vector<char> reader_;
