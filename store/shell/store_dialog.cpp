@@ -176,20 +176,36 @@ INT_PTR CPXStoreDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             PushScriptCall(&m_flash, kDoShowStoreCall);
             return TRUE;
         case WM_PX_PUSH_SAVE_FILE:
-            PushScriptCall(&m_flash, BuildDoSavetoPlenthraCall(
-                                         DescribeFileForSaving(TakeMessageText(wParam))));
-            return TRUE;
         case WM_PX_RUN_UPDATE_CHECK:
-            m_updater.StartUpdateCheck(!TakeMessageText(wParam).empty());
-            return TRUE;
         case WM_PX_PUSH_DROPPED_FILES:
-            PushScriptCall(&m_flash, BuildDoDrapFiletoPlenthraCall(TakeMessageText(wParam)));
-            return TRUE;
         case WM_PX_BEGIN_DRAG_OUT:
-            OnBeginDragOut(TakeMessageText(wParam));
+            OnTextMessage(message, wParam);
             return TRUE;
         default:
             return FALSE;
+    }
+}
+
+void CPXStoreDlg::OnTextMessage(UINT message, WPARAM wParam) {
+    std::string text;
+    if (!TakeMessageText(message, wParam, text)) {
+        return;
+    }
+    switch (message) {
+        case WM_PX_PUSH_SAVE_FILE:
+            PushScriptCall(&m_flash, BuildDoSavetoPlenthraCall(DescribeFileForSaving(text)));
+            break;
+        case WM_PX_RUN_UPDATE_CHECK:
+            m_updater.StartUpdateCheck(!text.empty());
+            break;
+        case WM_PX_PUSH_DROPPED_FILES:
+            PushScriptCall(&m_flash, BuildDoDrapFiletoPlenthraCall(text));
+            break;
+        case WM_PX_BEGIN_DRAG_OUT:
+            OnBeginDragOut(text);
+            break;
+        default:
+            break;
     }
 }
 

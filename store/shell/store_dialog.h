@@ -107,6 +107,8 @@ private:
     void CreateFlashControl();
     void OnDropFiles(HDROP drop);
     void OnBeginDragOut(const std::string& list);
+    // The four messages that carry a text: only texts this store posted are taken.
+    void OnTextMessage(UINT message, WPARAM wParam);
     void OnWindowPosChanging(WINDOWPOS* position);
     void OnClose();
     void CloseDown();

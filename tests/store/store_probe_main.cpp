@@ -5,6 +5,8 @@
 //   unhost ID        destroys it (the store hears the host is gone) -> "unhosted ID"
 //   post MSG [W]     posts MSG (decimal or 0x..) to the store's hidden window
 //                                                          -> "posted MSG ok|missing"
+//   post-main MSG [W] posts MSG with wParam W to the main window "Vellamar"
+//                                                          -> "post-main MSG ok|missing"
 //   window           the main window "Vellamar"            -> "window none" or
 //                    "window visible=V x=X y=Y w=W h=H cx=.. cy=.. cw=.. ch=.."
 //                    (c*: the first child, the Flash control, in client coordinates)
@@ -132,6 +134,15 @@ void RunCommand(const std::string& line) {
         const WPARAM w = static_cast<WPARAM>(std::strtoul(wParam.c_str(), nullptr, 0));
         const bool posted = PXMaxHidCommWin::PostToStore(code, w, 0);
         Say("posted " + message + (posted ? " ok" : " missing"));
+    } else if (verb == "post-main") {
+        std::string message;
+        std::string wParam = "0";
+        words >> message >> wParam;
+        const UINT code = static_cast<UINT>(std::strtoul(message.c_str(), nullptr, 0));
+        const WPARAM w = static_cast<WPARAM>(std::strtoull(wParam.c_str(), nullptr, 0));
+        HWND main = MainWindow();
+        const bool posted = main != nullptr && PostMessageA(main, code, w, 0);
+        Say("post-main " + message + (posted ? " ok" : " missing"));
     } else if (verb == "window") {
         Say(DescribeWindow());
     } else if (verb == "find-window") {

@@ -107,8 +107,16 @@ class PushesTest(unittest.TestCase):
             with open(model, "wb") as f:
                 f.write(b"m" * 1234)
             session.start()
-            session.init()
+            cache_root, _ = session.init()
             session.probe.wait_window(lambda w: w["visible"] == 1)
+            # Any program on the desktop can post the main window's text messages with
+            # numbers of its own: they are ignored, and the store's own still arrive.
+            for message in range(0x465, 0x469):
+                for made_up in ("0x1", "0x1000", "0x7ffe0000", "0xdeadbeef0"):
+                    self.assertTrue(session.probe.command(
+                        "post-main %d %s" % (message, made_up), "post-main").endswith(" ok"))
+            self.assertEqual(session.init()[0], cache_root)
+            self.assertIsNone(session.store.poll())
             self.assertEqual(session.start_again([driver.windows_path(model)]), 0)
             pushes = []
             deadline = time.monotonic() + 15
@@ -118,6 +126,8 @@ class PushesTest(unittest.TestCase):
             record = re.search(r"<string>(.*)</string>", pushes[0]).group(1)
             self.assertRegex(record, r"^Z:\\.*\\chair\.max\*1234\*\d\d/\d\d/\d{4}\*\d\d/\d\d/\d{4}\|$")
             self.assertIsNone(session.store.poll())
+            ignored = [line for line in read_log(cache_root).splitlines() if "unknown text" in line]
+            self.assertEqual(len(ignored), 16, ignored)
 
 
 class AboutBoxTest(unittest.TestCase):
