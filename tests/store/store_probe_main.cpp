@@ -19,6 +19,9 @@
 //                    line after ID)                        -> "dialog-item TEXT" or "dialog-item
 //                    none"
 //   end-dialog T     presses OK in the window titled T     -> "end-dialog ok|missing"
+//   hold MS          answers, then looks at no message for MS ms (a busy 3ds Max): the
+//                    host windows take nothing and no command is read meanwhile
+//                                                          -> "hold MS"
 //   pid              this process's id                     -> "pid N"
 //   quit             ends the probe                        -> "bye"
 // Texts the store sends to a host window print as "open-file PATH".
@@ -134,6 +137,11 @@ void RunCommand(const std::string& line) {
         const WPARAM w = static_cast<WPARAM>(std::strtoul(wParam.c_str(), nullptr, 0));
         const bool posted = PXMaxHidCommWin::PostToStore(code, w, 0);
         Say("posted " + message + (posted ? " ok" : " missing"));
+    } else if (verb == "hold") {
+        unsigned ms = 0;
+        words >> ms;
+        Say("hold " + std::to_string(ms));
+        Sleep(ms);
     } else if (verb == "post-main") {
         std::string message;
         std::string wParam = "0";

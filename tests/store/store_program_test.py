@@ -159,6 +159,30 @@ class EndingTest(unittest.TestCase):
             self.assertEqual(session.wait_exit(60), 0)
             self.assertIn("LOG END", read_log(root))
 
+    def test_closing_during_a_hand_off_to_a_busy_host_ends_soon(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            root, _ = session.init()
+            model = os.path.join(session.root, "chair.max")
+            with open(model, "wb") as f:
+                f.write(b"m")
+            # 3ds Max busy for 30 s: the hand-off waits in vain, the close must not.
+            session.probe.command("hold 30000")
+            replies = session.movie.call(invoke("OpenFile", driver.windows_path(model) + "*14"))
+            self.assertEqual(reply_value(replies, "OpenFile"), "0")
+            time.sleep(1)
+            closer = store_fixture.Probe()
+            try:
+                started = time.monotonic()
+                self.assertEqual(closer.command("close"), "close ok")
+                self.assertEqual(session.wait_exit(60), 0)
+                self.assertLess(time.monotonic() - started, 20, "far below the host's 30 s")
+            finally:
+                closer.close()
+                session.probe.process.kill()  # still held: no quit would be read
+            self.assertIn("LOG END", read_log(root))
+
     def test_the_store_quits_when_its_host_goes_away(self):
         with StoreSession() as session:
             session.probe.command("host 14")
