@@ -116,7 +116,7 @@ private:
 
     void StartDragOutWatcher();
     void StopDragOutWatcher();
-    void WatchDragOut();
+    void WatchDragOut(RECT controlRect);
 
     StoreSettings m_settings;
     std::atomic<int> m_hostId;
@@ -144,5 +144,6 @@ private:
     std::string m_pendingDragOut;
     std::atomic<bool> m_watcherRunning{false};
     HANDLE m_watcherStop = nullptr;
+    HANDLE m_watcherDone = nullptr;  // set by the watcher as its last act
     std::thread m_watcher;
 };
