@@ -173,6 +173,10 @@ Outcome DownloadRun::Fetch(HINTERNET session) {
     const Outcome outcome = ReadBody(request.get(), file, total);
     CloseHandle(file);
     CloseProgress();
+    if (outcome != Outcome::kCompleted) {
+        // A partial file must never be taken for the update (nor started later).
+        DeleteFileA(m_savedPath.c_str());
+    }
     if (outcome == Outcome::kWriteFailed) {
         ShowWorkerMessage(
             m_state,
@@ -212,6 +216,11 @@ Outcome DownloadRun::ReadBody(HINTERNET request, HANDLE file, std::int64_t total
             }
         }
         if (!plan.Record(got)) {
+            // WinInet ends a body the server or a proxy cut off with empty reads, as if it
+            // were complete: only the announced length tells the two apart.
+            if (total > 0 && received != static_cast<std::uint64_t>(total)) {
+                return Outcome::kFailed;
+            }
             return Outcome::kCompleted;
         }
     }

@@ -110,8 +110,17 @@ class PushesTest(unittest.TestCase):
             with open(model, "wb") as f:
                 f.write(b"m" * 1234)
             session.start()
-            session.init()
+            cache_root, _ = session.init()
             session.probe.wait_window(lambda w: w["visible"] == 1)
+            # Any program on the desktop can post the main window's text messages with
+            # numbers of its own: they are ignored, and the store's own still arrive.
+            log_before = len(read_log(cache_root))  # the log is shared with earlier stores
+            for message in range(0x465, 0x469):
+                for made_up in ("0x1", "0x1000", "0x7ffe0000", "0xdeadbeef0"):
+                    self.assertTrue(session.probe.command(
+                        "post-main %d %s" % (message, made_up), "post-main").endswith(" ok"))
+            self.assertEqual(session.init()[0], cache_root)
+            self.assertIsNone(session.store.poll())
             self.assertEqual(session.start_again([driver.windows_path(model)]), 0)
             pushes = []
             deadline = time.monotonic() + 15
@@ -121,6 +130,9 @@ class PushesTest(unittest.TestCase):
             record = re.search(r"<string>(.*)</string>", pushes[0]).group(1)
             self.assertRegex(record, r"^Z:\\.*\\chair\.max\*1234\*\d\d/\d\d/\d{4}\*\d\d/\d\d/\d{4}\|$")
             self.assertIsNone(session.store.poll())
+            ignored = [line for line in read_log(cache_root)[log_before:].splitlines()
+                       if "unknown text" in line]
+            self.assertEqual(len(ignored), 16, ignored)
 
 
 class AboutBoxTest(unittest.TestCase):
@@ -150,6 +162,30 @@ class EndingTest(unittest.TestCase):
             self.assertIsNone(session.store.poll())
             self.assertEqual(session.probe.command("close"), "close ok")
             self.assertEqual(session.wait_exit(60), 0)
+            self.assertIn("LOG END", read_log(root))
+
+    def test_closing_during_a_hand_off_to_a_busy_host_ends_soon(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            root, _ = session.init()
+            model = os.path.join(session.root, "chair.max")
+            with open(model, "wb") as f:
+                f.write(b"m")
+            # 3ds Max busy for 30 s: the hand-off waits in vain, the close must not.
+            session.probe.command("hold 30000")
+            replies = session.movie.call(invoke("OpenFile", driver.windows_path(model) + "*14"))
+            self.assertEqual(reply_value(replies, "OpenFile"), "0")
+            time.sleep(1)
+            closer = store_fixture.Probe()
+            try:
+                started = time.monotonic()
+                self.assertEqual(closer.command("close"), "close ok")
+                self.assertEqual(session.wait_exit(60), 0)
+                self.assertLess(time.monotonic() - started, 20, "far below the host's 30 s")
+            finally:
+                closer.close()
+                session.probe.process.kill()  # still held: no quit would be read
             self.assertIn("LOG END", read_log(root))
 
     def test_the_store_quits_when_its_host_goes_away(self):

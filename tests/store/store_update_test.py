@@ -310,6 +310,34 @@ class UpdateDownloadTest(unittest.TestCase):
                 watch.close()
 
 
+    def test_required_update_cut_short_is_not_started(self):
+        with UpdateSite() as site, StoreSession(settings_xml=site.settings()) as session:
+            # Padding after the image: the program still runs when the padding is cut off,
+            # so only the store's length check keeps the cut copy from starting.
+            padded = os.path.join(site.root, "padded.exe")
+            with open(padded, "wb") as f:
+                f.write(site.program_bytes + b"\0" * 200000)
+            link = "padded.exe?drop=%d" % (len(site.program_bytes) + 1000)
+            site.serve(link_descriptor(site.file_url(link), True))
+            watch = DialogWatch("ok")
+            try:
+                session.start()
+                post_check(session, False)
+                ran = site.updates_temp("update.exe.ran")
+                wait_until(lambda: os.path.exists(ran) or SERVICE_DOWN_LINE in watch.settle(0.5),
+                           60, "the cut download's end")
+                time.sleep(2)
+                self.assertFalse(os.path.exists(ran), "the cut program was started")
+                self.assertIn(SERVICE_DOWN_LINE, watch.settle(0))
+                self.assertEqual(site.paths("/files/"), ["/files/" + link])
+                self.assertFalse(os.path.exists(site.updates_temp("update.exe")))
+                # Not busy any more: the next check reaches the service.
+                post_check_until_heard(session, site, True, 2)
+                self.assertIsNone(session.store.poll())
+            finally:
+                watch.close()
+
+
 class ServiceRequestsTest(unittest.TestCase):
     def test_consecutive_checks_differ_only_in_the_counter(self):
         with UpdateSite() as site, StoreSession(settings_xml=site.settings()) as session:
