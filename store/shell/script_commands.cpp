@@ -94,9 +94,50 @@ void CScriptCommands::SetTransferManager(TransferManager* manager,
     m_userCacheFolder = userCacheFolder;
 }
 
+namespace {
+
+bool IsPatternSpace(char c) {
+    return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t' || c == '\v';
+}
+
+// For each "*"-joined piece in order: whether it starts (after white space) with two or more
+// backslashes, the prefix of a network path.
+std::vector<bool> NetworkPathPieces(const std::string& text) {
+    std::vector<bool> pieces;
+    size_t start = 0;
+    for (;;) {
+        size_t i = start;
+        while (i < text.size() && IsPatternSpace(text[i])) {
+            ++i;
+        }
+        pieces.push_back(i + 1 < text.size() && text[i] == '\\' && text[i + 1] == '\\');
+        start = text.find('*', start);
+        if (start == std::string::npos) {
+            return pieces;
+        }
+        ++start;
+    }
+}
+
+}  // namespace
+
 void CScriptCommands::NormalizeArgumentPaths(std::string& text) const {
     std::replace(text.begin(), text.end(), '/', '\\');
+    const std::vector<bool> networkPieces = NetworkPathPieces(text);
     text = CPatternMatcher::Replace(text, m_normalizingPattern.c_str(), "\\", true, true);
+    // The collapse left one backslash where such a piece began ("*" is never touched, so the
+    // pieces are still in place): give it back its second.
+    size_t start = 0;
+    for (bool network : networkPieces) {
+        if (network && start < text.size() && text[start] == '\\') {
+            text.insert(start, 1, '\\');
+        }
+        start = text.find('*', start);
+        if (start == std::string::npos) {
+            break;
+        }
+        ++start;
+    }
 }
 
 std::vector<std::string> CScriptCommands::SplitArguments(std::string_view text, char separator) {
