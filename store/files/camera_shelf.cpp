@@ -158,7 +158,7 @@ INT_PTR CCameraShelf::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 void CCameraShelf::OnInitDialog() {
-    SetWindowPos(m_window, HWND_TOPMOST, 0, 0, m_nWidth, m_nHeight, SWP_SHOWWINDOW);
+    SetWindowPos(m_window, HWND_TOP, 0, 0, m_nWidth, m_nHeight, SWP_SHOWWINDOW);
 
     // The template only reserves the place; the ActiveX control takes its id.
     const HWND placeholder = GetDlgItem(m_window, IDC_CAMERASHELF_FLASH);
