@@ -6,11 +6,14 @@ stand-in, host plug-ins through store_probe.exe."""
 
 import os
 import glob
+import json
 import re
 import subprocess
 import shutil
 import time
 import unittest
+import urllib.parse
+import urllib.request
 import uuid
 
 import store_fixture
@@ -196,6 +199,108 @@ class TransferTest(unittest.TestCase):
                 self.assertEqual(seen[-1], done)
                 with open(os.path.join(target, name), "rb") as f:
                     self.assertEqual(f.read(), payload)
+
+
+def xml_escaped(text):
+    """A string argument as a movie's bridge sends it: the five XML characters escaped."""
+    for plain, entity in (("&", "&amp;"), ("<", "&lt;"), (">", "&gt;"), ('"', "&quot;"),
+                          ("'", "&apos;")):
+        text = text.replace(plain, entity)
+    return text
+
+
+def web_log(web):
+    with urllib.request.urlopen(web.url("/_log"), timeout=30) as answer:
+        return [json.loads(line) for line in answer.read().decode("utf-8").splitlines() if line]
+
+
+def wait_for(condition, timeout=60.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise driver.DriverError("%s not reached within %.0f s" % (what, timeout))
+        time.sleep(0.3)
+
+
+class ArgumentTextTest(unittest.TestCase):
+    """Paths and URLs as the movie escapes them: "&" more than once, "'", a literal "&amp;"
+    in a file name, and a network path, for file commands and both transfer directions."""
+
+    def test_escaped_arguments_reach_files_transfers_and_network_paths(self):
+        with StoreSession() as session:
+            folder = os.path.join(session.root, "R&D's & more")
+            os.makedirs(folder)
+            names = {"twice": "a&b&c.max", "literal": "x&amp;y.max", "quote": "Bob's chair.max"}
+            for index, name in enumerate(names.values()):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"m" * (100 + index))
+            windows_folder = driver.windows_path(folder)
+            files = os.path.join(session.root, "web", "files")
+            os.makedirs(files)
+            remote = "model-%s&x.max" % uuid.uuid4().hex
+            payload = bytes(range(256)) * 64
+            with open(os.path.join(files, remote), "wb") as f:
+                f.write(payload)
+            with driver.WebSide(files) as web:
+                session.start()
+                session.init()
+
+                def call(name, *fields):
+                    text = "*".join(xml_escaped(f) for f in fields)
+                    return reply_value(session.movie.call(invoke(name, text)), name)
+
+                for label, name in names.items():
+                    with self.subTest("FileExistEx " + label):
+                        self.assertEqual(call("FileExistEx", windows_folder + "\\" + name), "1")
+                self.assertEqual(call("GetFileSizeEx", windows_folder + "\\" + names["literal"]),
+                                 "101")
+                self.assertEqual(call("CopyFileEx", windows_folder + "\\" + names["twice"],
+                                      windows_folder + "\\copy &amp; of Bob's.max"), "0")
+                self.assertTrue(os.path.isfile(os.path.join(folder, "copy &amp; of Bob's.max")))
+
+                # A network path: Wine maps \\SERVER\SHARE to dosdevices/unc/SERVER/SHARE.
+                server = "pxstore-" + uuid.uuid4().hex[:8]
+                unc_root = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "unc", server)
+                os.makedirs(unc_root)
+                os.symlink(session.root, os.path.join(unc_root, "share"))
+                try:
+                    share = "\\\\%s\\share\\R&D's & more\\" % server
+                    self.assertEqual(call("FileExistEx", share + names["quote"]), "1")
+                    self.assertEqual(call("CopyFileEx", share + names["quote"],
+                                          share + "from the share.max"), "0")
+                    self.assertTrue(os.path.isfile(os.path.join(folder, "from the share.max")))
+                finally:
+                    shutil.rmtree(unc_root, ignore_errors=True)
+
+                # A download whose URL and destination hold "&" and "'".
+                got = os.path.join(session.root, "got R&D's")
+                os.makedirs(got)
+                url = web.url("/files/%s?a=1&b=2" % urllib.parse.quote(remote))
+                self.assertEqual(call("StartDownloadFile", "7", url, driver.windows_path(got),
+                                      remote), "-1")
+                target = os.path.join(got, remote)
+                wait_for(lambda: os.path.isfile(target) and os.path.getsize(target) == len(payload),
+                         what="the download")
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), payload)
+                self.assertIn("/files/%s?a=1&b=2" % urllib.parse.quote(remote),
+                              [entry["path"] for entry in web_log(web)])
+
+                # An upload of a file whose name holds "'" to a URL with two "&".
+                upload_url = web.url("/Upload/uploadtest.asp?a=1&b=2&c=3")
+                self.assertEqual(call("StartUploadFile", "8", windows_folder + "\\" + names["quote"],
+                                      "guid&8", upload_url), "0")
+
+                def uploads():
+                    return [e for e in web_log(web) if e["method"] == "POST"]
+
+                wait_for(lambda: uploads(), what="the upload")
+                upload = uploads()[0]
+                self.assertEqual(upload["path"], "/Upload/uploadtest.asp?a=1&b=2&c=3")
+                parts = [p for p in upload["parts"] if p.get("filename")]
+                self.assertEqual(len(parts), 1, upload)
+                self.assertTrue(parts[0]["filename"].endswith("Bob's chair.max"), parts)
+                self.assertEqual(parts[0]["size"], 102)
 
 
 class MissingControlTest(unittest.TestCase):
