@@ -103,10 +103,7 @@ int CPXStoreDlg::RunModal() {
         if (got == 0 || got == -1) {
             break;
         }
-        if (PreTranslate(msg) || m_shelves.PreTranslate(&msg)) {
-            continue;
-        }
-        if (IsDialogMessageA(m_window, &msg)) {
+        if (m_shelves.PreTranslate(&msg) || PreTranslateMainWindowMessage(msg)) {
             continue;
         }
         TranslateMessage(&msg);
@@ -124,7 +121,11 @@ bool CPXStoreDlg::PreTranslate(MSG& msg) {
     if (m_window == nullptr || (msg.hwnd != m_window && !IsChild(m_window, msg.hwnd))) {
         return false;
     }
-    return HandleMovieWindowKeys(msg);
+    return TranslateMovieWindowKeys(msg, m_flash);
+}
+
+bool CPXStoreDlg::PreTranslateMainWindowMessage(MSG& msg) {
+    return PreTranslate(msg) || (m_window != nullptr && IsDialogMessageA(m_window, &msg));
 }
 
 INT_PTR CALLBACK CPXStoreDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

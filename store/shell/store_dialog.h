@@ -76,6 +76,7 @@ public:
     std::string InstallFolder() const override { return m_settings.installFolder; }
     CPXHidMessageWin* LinkWindow() override { return m_link.get(); }
     ITransferStatusSource* TransferStatus() override { return m_transfers.get(); }
+    bool PreTranslateMainWindowMessage(MSG& msg) override;
 
     // IDragOutSink (user-interface thread)
     void SetPendingDragOutList(const std::string& list) override;

@@ -10,6 +10,7 @@ import json
 import re
 import subprocess
 import shutil
+import threading
 import time
 import unittest
 import urllib.parse
@@ -23,6 +24,11 @@ import driver
 WM_PX_SHOW_STORE = 0x413
 WM_PX_SHOW_CAMERA_SHELF = 0x419
 VK_ESCAPE = 0x1B
+VK_TAB, VK_RETURN, VK_BACK = 0x09, 0x0D, 0x08
+VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN = 0x25, 0x26, 0x27, 0x28
+# What a framework container sets on the control before its first movie.
+CONTROL_PROPERTIES = {"event": "properties", "WMode": "Window", "Quality2": "High",
+                      "Scale": "ShowAll"}
 SHOW_STORE_PUSH = '<invoke name="DoShowStore" returntype="xml"><arguments></arguments></invoke>'
 
 
@@ -67,6 +73,14 @@ class StartAndSettingsTest(unittest.TestCase):
                 self.assertTrue(text.endswith("|HostID=%d|" % host), text)
                 self.assertTrue(os.path.isdir(linux_path(root)))
                 self.assertIn("LOG BEGIN", read_log(root))
+                # What the control was told before its movie, and by its site.
+                report = session.movie.host_report()
+                self.assertEqual(report["properties"], CONTROL_PROPERTIES)
+                ambient = report["ambient"]
+                self.assertEqual((ambient["userMode"], ambient["uiDead"]), (True, False))
+                self.assertEqual((ambient["showHatching"], ambient["showGrabHandles"],
+                                  ambient["messageReflect"]), (False, False, False))
+                self.assertEqual(ambient["displayName"], "PXStore")
 
     def test_store_config_applies_the_user_folder(self):
         with StoreSession() as session:
@@ -140,14 +154,31 @@ class AboutBoxTest(unittest.TestCase):
 
 
 class EndingTest(unittest.TestCase):
-    def test_escape_does_not_close_and_the_close_box_ends_with_the_banner(self):
+    def test_keys_reach_the_movie_escape_does_not_close_and_the_close_box_ends(self):
         with StoreSession() as session:
             session.start()
             root, _ = session.init()
             session.probe.wait_window(lambda w: w["visible"] == 1)
+            # The control takes the focus as on a click; typed text reaches its window.
+            self.assertEqual(session.probe.command("click"), "click ok")
+            for key in (ord("A"), ord("B")):
+                session.probe.command("key %d" % key)
+            chars = session.movie.noted_events("char", wait=30, count=2)
+            self.assertEqual([c["field"] for c in chars], ["a", "ab"])
+            # Keys a text field takes for itself reach it through the control's
+            # TranslateAccelerator, ahead of the dialog manager.
+            field_keys = (VK_TAB, VK_LEFT, VK_RIGHT, VK_UP, VK_DOWN, VK_BACK, VK_RETURN)
+            for key in field_keys:
+                session.probe.command("key %d" % key)
+            keys = session.movie.noted_events("key", wait=30, count=2 + len(field_keys))
+            self.assertEqual([(k["vk"], k["via"]) for k in keys],
+                             [(ord("A"), "window"), (ord("B"), "window")] +
+                             [(key, "accelerator") for key in field_keys])
+            self.assertEqual(keys[-2]["field"], "a")  # after Backspace
             session.probe.command("key %d" % VK_ESCAPE)
             time.sleep(1.5)
             self.assertIsNone(session.store.poll())
+            self.assertEqual(session.movie.noted_events("key", wait=1.0), [])
             self.assertEqual(session.probe.command("close"), "close ok")
             self.assertEqual(session.wait_exit(60), 0)
             self.assertIn("LOG END", read_log(root))
@@ -359,12 +390,26 @@ class CameraShelfTest(unittest.TestCase):
             time.sleep(3)
             screenshot("camera-shelf")
 
+            self.assertEqual(shelf.host_report()["properties"], CONTROL_PROPERTIES)
+
             # The host never answers the camera query: empty text within the bound.
+            # Meanwhile keys aimed at the main window follow its rules: Tab reaches its
+            # movie's text field, Escape nothing.
             started = time.monotonic()
-            replies = shelf.call(invoke("CameraShelfAddCamera"), timeout=40)
-            self.assertEqual(reply_value(replies, "CameraShelfAddCamera"), "")
+            waiting = {}
+            caller = threading.Thread(target=lambda: waiting.update(
+                replies=shelf.call(invoke("CameraShelfAddCamera"), timeout=40)))
+            caller.start()
+            time.sleep(1)
+            session.probe.command("click")
+            session.probe.command("key %d" % VK_ESCAPE)
+            session.probe.command("key %d" % VK_TAB)
+            caller.join(60)
+            self.assertEqual(reply_value(waiting["replies"], "CameraShelfAddCamera"), "")
             self.assertLess(time.monotonic() - started, 35)
             self.assertIsNone(session.store.poll())
+            keys = session.movie.noted_events("key", wait=2.0)
+            self.assertEqual([(k["vk"], k["via"]) for k in keys], [(VK_TAB, "accelerator")])
 
 
 if __name__ == "__main__":
