@@ -190,12 +190,12 @@ class MovieControl:
         return found
 
     def host_report(self, timeout=10.0):
-        """Asks the control what its host told it: {"ambient": EVENT, "properties": EVENT}
-        (see README.md, {"report":"host"})."""
+        """Asks the control what its host told it: {"ambient": EVENT, "properties": EVENT,
+        "window": EVENT} (see README.md, {"report":"host"})."""
         self._drain()
         self.send({"report": "host"})
         found = {}
-        for kind in ("ambient", "properties"):
+        for kind in ("ambient", "properties", "window"):
             events = self.noted_events(kind, wait=timeout, count=1)
             if not events:
                 raise DriverError("no %s event within %.1f s" % (kind, timeout))

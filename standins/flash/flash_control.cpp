@@ -780,6 +780,19 @@ STDMETHODIMP FlashControl::EnableModeless(BOOL) {
     return S_OK;
 }
 
+// Asked from inside the host's process, where its window answers as it would the shell:
+// whether dragging the minimised window shows the window's own icon.
+void FlashControl::ReportHostWindow() {
+    const HWND root = window_ != nullptr ? GetAncestor(window_, GA_ROOT) : nullptr;
+    std::string dragIcon = "none";
+    if (root != nullptr) {
+        const LRESULT dragged = SendMessageA(root, WM_QUERYDRAGICON, 0, 0);
+        const LRESULT own = SendMessageA(root, WM_GETICON, ICON_BIG, 0);
+        dragIcon = dragged == 0 ? "none" : dragged == own ? "own" : "other";
+    }
+    link_.SendLine(R"({"event":"window","dragIcon":")" + dragIcon + "\"}");
+}
+
 void FlashControl::ReportKey(WPARAM key, const char* via) {
     link_.SendLine(R"({"event":"key","vk":)" + std::to_string(key) + R"(,"via":")" + via +
                    R"(","field":)" + JsonQuote(field_) + R"(,"translateCalls":)" +
@@ -876,6 +889,7 @@ LRESULT FlashControl::HandleMessage(HWND window, UINT message, WPARAM wParam, LP
                            (propertiesAtFirstMovie_.empty() ? std::string(R"(,"loaded":false)")
                                                             : propertiesAtFirstMovie_) +
                            "}");
+            ReportHostWindow();
             return 0;
         case WM_PXFLASH_DRIVER_GONE:
             linkState_ = "driver: disconnected";

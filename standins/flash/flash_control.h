@@ -162,6 +162,7 @@ private:
     void ActivateUserInterface();
     void DeactivateUserInterface();
     void ReportKey(WPARAM key, const char* via);
+    void ReportHostWindow();
     HRESULT PropertyAccess(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
 
     LONG refs_ = 1;

@@ -164,6 +164,11 @@ INT_PTR CPXStoreDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_WINDOWPOSCHANGING:
             OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
             return FALSE;
+        case WM_QUERYDRAGICON:
+            // Returned as it is, not through DWLP_MSGRESULT: one of the few such messages.
+            return reinterpret_cast<INT_PTR>(m_icon);
+        case WM_PAINT:
+            return IsIconic(m_window) ? PaintMinimised() : FALSE;
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return TRUE;
@@ -421,6 +426,24 @@ void CPXStoreDlg::CloseDown() {
     TheScriptCommands().SetTransferManager(nullptr, m_settings.userCacheFolder);
     m_transfers.reset();
     m_openWorkers.WaitAll();
+}
+
+BOOL CPXStoreDlg::PaintMinimised() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_window, &paint);
+    if (dc == nullptr) {
+        return FALSE;
+    }
+    SendMessageA(m_window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client{};
+    GetClientRect(m_window, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    if (m_icon != nullptr) {
+        DrawIcon(dc, x, y, m_icon);
+    }
+    EndPaint(m_window, &paint);
+    return TRUE;
 }
 
 void CPXStoreDlg::RaiseWindow() {

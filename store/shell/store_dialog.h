@@ -102,6 +102,8 @@ private:
 
     // Dialog keys and the like before dispatch; true when the message is done with.
     bool PreTranslate(MSG& msg);
+    // A minimised window shows its icon, centred, where a system still paints one.
+    BOOL PaintMinimised();
 
     void OnInitDialog();
     void PlaceWindowAndControl();

@@ -184,6 +184,8 @@ TEST_F(FlashHostTest, SetsPropertiesAnswersAmbientAndOffersKeysToTheActiveContro
                   std::to_string(GetUserDefaultLCID()) + "}");
     EXPECT_EQ(m_driver.ReadLine(),
               R"({"event":"properties","WMode":"Window","Quality2":"High","Scale":"ShowAll"})");
+    // The test's window has no icon of its own.
+    EXPECT_EQ(m_driver.ReadLine().rfind(R"({"event":"window","dragIcon":")", 0), 0u);
 
     const HWND window = control.GetControlWindow();
     ASSERT_NE(window, nullptr);

@@ -81,6 +81,8 @@ class StartAndSettingsTest(unittest.TestCase):
                 self.assertEqual((ambient["showHatching"], ambient["showGrabHandles"],
                                   ambient["messageReflect"]), (False, False, False))
                 self.assertEqual(ambient["displayName"], "PXStore")
+                # Dragging the minimised window shows the store's own icon.
+                self.assertEqual(report["window"]["dragIcon"], "own")
 
     def test_store_config_applies_the_user_folder(self):
         with StoreSession() as session:
