@@ -32,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ParseScriptCall(request, call)) {
         return 0;
     }
+    // Every reference is longer than what it stands for.
+    for (const ScriptArgument& argument : call.arguments) {
+        Check(DecodeScriptArgument(argument.text).size() <= argument.text.size());
+    }
     std::string joined = JoinArguments(call.arguments);
 
     ScriptResult result;

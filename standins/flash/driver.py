@@ -150,6 +150,9 @@ class MovieControl:
         self.sock = sock
         self.events = queue.Queue()
         self.queued_pushes = []
+        # Events other than the ones the methods below wait for (ambient, properties,
+        # key, char ...), in arrival order, until noted_events takes them.
+        self.noted = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
 
@@ -192,6 +195,8 @@ class MovieControl:
                 self.queued_pushes.append(event["request"])
             elif kind == "closed":
                 raise DriverError("control closed before loading a movie")
+            else:
+                self.noted.append(event)
 
     def call(self, request, timeout=10.0):
         """Raises FlashCall with request; returns the callFunction requests the host
@@ -209,6 +214,8 @@ class MovieControl:
                 made.append(event["request"])
             elif kind in ("error", "closed"):
                 raise DriverError("%s: %s" % (kind, event.get("message", "")))
+            else:
+                self.noted.append(event)
 
     def pushes(self, wait=0.0):
         """callFunction requests made outside any call, waiting up to wait seconds
@@ -225,8 +232,39 @@ class MovieControl:
             elif event.get("event") == "closed":
                 self.events.put(event)
                 break
+            else:
+                self.noted.append(event)
         found, self.queued_pushes = self.queued_pushes, []
         return found
+
+    def host_report(self, timeout=10.0):
+        """Asks the control what its host told it: {"ambient": EVENT, "properties": EVENT,
+        "window": EVENT} (see README.md, {"report":"host"})."""
+        self._drain()
+        self.send({"report": "host"})
+        found = {}
+        for kind in ("ambient", "properties", "window"):
+            events = self.noted_events(kind, wait=timeout, count=1)
+            if not events:
+                raise DriverError("no %s event within %.1f s" % (kind, timeout))
+            found[kind] = events[-1]
+        return found
+
+    def noted_events(self, kind, wait=0.0, count=None):
+        """The events of kind (for example "key", "ambient", "properties") that arrived so
+        far, waiting up to wait seconds, or until count of them are there; each is
+        returned once. Pushes arriving meanwhile are kept for pushes()."""
+        deadline = time.monotonic() + wait
+        while True:
+            matching = [e for e in self.noted if e.get("event") == kind]
+            left = deadline - time.monotonic()
+            if left <= 0 or (count is not None and len(matching) >= count):
+                break
+            queued = self.queued_pushes
+            self.queued_pushes = []
+            self.queued_pushes = queued + self.pushes(wait=min(left, 0.2))
+        self.noted = [e for e in self.noted if e.get("event") != kind]
+        return matching
 
     def _drain(self):
         while True:
@@ -239,6 +277,8 @@ class MovieControl:
             elif event.get("event") == "closed":
                 self.events.put(event)
                 return
+            else:
+                self.noted.append(event)
 
     def close(self):
         try:

@@ -201,6 +201,11 @@ void DriverLink::HandleLine(const std::string& line) {
             }
             return;
         }
+        auto report = object.find("report");
+        if (report != object.end() && report->second.isString && report->second.text == u"host") {
+            PostMessageA(notify_, WM_PXFLASH_REPORT, 0, 0);
+            return;
+        }
         error = "expected {\"call\":TEXT}";
     }
     std::u16string message(error.begin(), error.end());

@@ -15,6 +15,8 @@ namespace pxflash {
 constexpr UINT WM_PXFLASH_CALL = WM_APP + 0x31;
 // Posted when the driver closed the connection or it failed.
 constexpr UINT WM_PXFLASH_DRIVER_GONE = WM_APP + 0x32;
+// Posted for the driver's {"report":"host"}: the control reports what its host told it.
+constexpr UINT WM_PXFLASH_REPORT = WM_APP + 0x33;
 
 class DriverLink {
 public:

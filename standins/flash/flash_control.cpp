@@ -80,6 +80,69 @@ bool ArgumentLong(DISPPARAMS* params, UINT index, long& out) {
     return true;
 }
 
+// The ambient properties a control reads from its container while it sets itself up.
+struct AmbientProperty {
+    const char* name;
+    DISPID id;
+};
+constexpr AmbientProperty kAmbientProperties[] = {
+    {"userMode", DISPID_AMBIENT_USERMODE},
+    {"uiDead", DISPID_AMBIENT_UIDEAD},
+    {"showHatching", DISPID_AMBIENT_SHOWHATCHING},
+    {"showGrabHandles", DISPID_AMBIENT_SHOWGRABHANDLES},
+    {"messageReflect", DISPID_AMBIENT_MESSAGEREFLECT},
+    {"displayName", DISPID_AMBIENT_DISPLAYNAME},
+    {"localeId", DISPID_AMBIENT_LOCALEID},
+};
+
+// The text properties, in the order of FlashControl::properties_.
+struct TextProperty {
+    const char* name;
+    const wchar_t* wideName;
+    DISPID id;
+};
+constexpr TextProperty kTextProperties[] = {
+    {"WMode", L"WMode", kDispWMode},
+    {"Quality2", L"Quality2", kDispQuality2},
+    {"Scale", L"Scale", kDispScale},
+};
+
+// A VARIANT as a JSON value: booleans, whole numbers and texts; null for anything else.
+std::string JsonOfVariant(const VARIANT& value) {
+    switch (value.vt) {
+        case VT_BOOL:
+            return value.boolVal != VARIANT_FALSE ? "true" : "false";
+        case VT_I2:
+            return std::to_string(value.iVal);
+        case VT_I4:
+        case VT_INT:
+            return std::to_string(value.lVal);
+        case VT_UI4:
+        case VT_UINT:
+            return std::to_string(value.ulVal);
+        case VT_BSTR:
+            return JsonQuote(FromBstr(value.bstrVal));
+        default:
+            return "null";
+    }
+}
+
+// The keys a text field takes for itself when the container offers them.
+bool IsFieldKey(WPARAM key) {
+    switch (key) {
+        case VK_TAB:
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_UP:
+        case VK_DOWN:
+        case VK_RETURN:
+        case VK_BACK:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 // ---- connection point --------------------------------------------------------------
@@ -212,6 +275,8 @@ STDMETHODIMP FlashControl::QueryInterface(REFIID riid, void** out) {
         *out = static_cast<IOleObject*>(this);
     } else if (IsEqualIID(riid, IID_IOleInPlaceObject) || IsEqualIID(riid, IID_IOleWindow)) {
         *out = static_cast<IOleInPlaceObject*>(this);
+    } else if (IsEqualIID(riid, IID_IOleInPlaceActiveObject)) {
+        *out = static_cast<IOleInPlaceActiveObject*>(this);
     } else if (IsEqualIID(riid, IID_IOleControl)) {
         *out = static_cast<IOleControl*>(this);
     } else if (IsEqualIID(riid, IID_IPersistStreamInit) || IsEqualIID(riid, IID_IPersist)) {
@@ -261,6 +326,12 @@ STDMETHODIMP FlashControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LC
             ids[i] = kDispLoadMovie;
         } else if (i == 0 && _wcsicmp(names[i], L"CallFunction") == 0) {
             ids[i] = kDispCallFunction;
+        } else if (i == 0 && _wcsicmp(names[i], kTextProperties[0].wideName) == 0) {
+            ids[i] = kTextProperties[0].id;
+        } else if (i == 0 && _wcsicmp(names[i], kTextProperties[1].wideName) == 0) {
+            ids[i] = kTextProperties[1].id;
+        } else if (i == 0 && _wcsicmp(names[i], kTextProperties[2].wideName) == 0) {
+            ids[i] = kTextProperties[2].id;
         } else {
             hr = DISP_E_UNKNOWNNAME;
         }
@@ -272,6 +343,8 @@ STDMETHODIMP FlashControl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAM
                                   VARIANT* result, EXCEPINFO*, UINT* argError) {
     if (params == nullptr)
         return E_POINTER;
+    if (id == kDispWMode || id == kDispQuality2 || id == kDispScale)
+        return PropertyAccess(id, flags, params, result);
     if ((flags & DISPATCH_METHOD) == 0)
         return DISP_E_MEMBERNOTFOUND;
     if (result != nullptr)
@@ -313,6 +386,29 @@ STDMETHODIMP FlashControl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAM
     return DISP_E_MEMBERNOTFOUND;
 }
 
+HRESULT FlashControl::PropertyAccess(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    size_t slot = 0;
+    while (kTextProperties[slot].id != id)
+        ++slot;
+    if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0) {
+        if (params->cArgs != 1)
+            return DISP_E_BADPARAMCOUNT;
+        std::u16string value;
+        if (!ArgumentText(params, 0, value))
+            return DISP_E_TYPEMISMATCH;
+        properties_[slot] = JsonQuote(value);
+        propertySet_[slot] = true;
+        Remember(Widen(kTextProperties[slot].name) + u" = " + value);
+        return S_OK;
+    }
+    if ((flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr)
+        return DISP_E_MEMBERNOTFOUND;
+    VariantInit(result);
+    result->vt = VT_BSTR;
+    result->bstrVal = SysAllocString(L"");
+    return S_OK;
+}
+
 void FlashControl::LoadMovie(long layer, const std::u16string& path) {
     movie_ = path;
     char address[128];
@@ -323,6 +419,13 @@ void FlashControl::LoadMovie(long layer, const std::u16string& path) {
             linkState_ = std::string("driver: ") + address;
         } else {
             linkState_ = "driver: " + error;
+        }
+    }
+    // The text properties as the host had set them when the first movie came.
+    if (propertiesAtFirstMovie_.empty()) {
+        for (size_t i = 0; i < 3; ++i) {
+            propertiesAtFirstMovie_ += std::string(",\"") + kTextProperties[i].name +
+                                       "\":" + (propertySet_[i] ? properties_[i] : "null");
         }
     }
     link_.SendLine(R"({"event":"loadMovie","layer":)" + std::to_string(layer) + R"(,"path":)" +
@@ -359,7 +462,35 @@ STDMETHODIMP FlashControl::SetClientSite(IOleClientSite* site) {
     if (site_ != nullptr)
         site_->Release();
     site_ = site;
+    if (site_ != nullptr)
+        AskAmbientProperties();
     return S_OK;
+}
+
+// As a real control does while it initialises: each answer (or null when the site has no
+// answer) becomes a member of the "ambient" event.
+void FlashControl::AskAmbientProperties() {
+    ambient_.clear();
+    IDispatch* ambient = nullptr;
+    if (FAILED(site_->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ambient))))
+        ambient = nullptr;
+    for (const AmbientProperty& property : kAmbientProperties) {
+        std::string value = "null";
+        if (ambient != nullptr) {
+            VARIANT answer;
+            VariantInit(&answer);
+            DISPPARAMS none{nullptr, nullptr, 0, 0};
+            if (SUCCEEDED(ambient->Invoke(property.id, IID_NULL, LOCALE_USER_DEFAULT,
+                                          DISPATCH_PROPERTYGET, &none, &answer, nullptr,
+                                          nullptr))) {
+                value = JsonOfVariant(answer);
+            }
+            VariantClear(&answer);
+        }
+        ambient_ += std::string(",\"") + property.name + "\":" + value;
+    }
+    if (ambient != nullptr)
+        ambient->Release();
 }
 
 STDMETHODIMP FlashControl::GetClientSite(IOleClientSite** site) {
@@ -411,10 +542,14 @@ STDMETHODIMP FlashControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, 
         case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
         case OLEIVERB_INPLACEACTIVATE:
-        case OLEIVERB_UIACTIVATE:
+        case OLEIVERB_UIACTIVATE: {
             if (site != nullptr && site_ == nullptr)
                 SetClientSite(site);
-            return ActivateInPlace(parent, position);
+            const HRESULT hr = ActivateInPlace(parent, position);
+            if (SUCCEEDED(hr) && verb == OLEIVERB_UIACTIVATE)
+                ActivateUserInterface();
+            return hr;
+        }
         case OLEIVERB_HIDE:
             if (window_ != nullptr)
                 ShowWindow(window_, SW_HIDE);
@@ -469,7 +604,40 @@ HRESULT FlashControl::ActivateInPlace(HWND parent, LPCRECT position) {
     return S_OK;
 }
 
+// Active in the user interface (on focus, as a real control): the container is told of
+// the active object, through which it offers keys.
+void FlashControl::ActivateUserInterface() {
+    if (activeFrame_ != nullptr || inPlaceSite_ == nullptr)
+        return;
+    inPlaceSite_->OnUIActivate();
+    IOleInPlaceFrame* frame = nullptr;
+    IOleInPlaceUIWindow* document = nullptr;
+    RECT pos{};
+    RECT clip{};
+    OLEINPLACEFRAMEINFO frameInfo{};
+    frameInfo.cb = sizeof(frameInfo);
+    if (FAILED(inPlaceSite_->GetWindowContext(&frame, &document, &pos, &clip, &frameInfo)))
+        return;
+    if (document != nullptr)
+        document->Release();
+    if (frame == nullptr)
+        return;
+    frame->SetActiveObject(static_cast<IOleInPlaceActiveObject*>(this), L"Flash stand-in");
+    activeFrame_ = frame;
+}
+
+void FlashControl::DeactivateUserInterface() {
+    if (activeFrame_ == nullptr)
+        return;
+    activeFrame_->SetActiveObject(nullptr, nullptr);
+    activeFrame_->Release();
+    activeFrame_ = nullptr;
+    if (inPlaceSite_ != nullptr)
+        inPlaceSite_->OnUIDeactivate(FALSE);
+}
+
 void FlashControl::Deactivate() {
+    DeactivateUserInterface();
     if (window_ != nullptr) {
         DestroyWindow(window_);
         window_ = nullptr;
@@ -569,6 +737,7 @@ STDMETHODIMP FlashControl::InPlaceDeactivate() {
 }
 
 STDMETHODIMP FlashControl::UIDeactivate() {
+    DeactivateUserInterface();
     return S_OK;
 }
 
@@ -584,6 +753,51 @@ STDMETHODIMP FlashControl::SetObjectRects(LPCRECT position, LPCRECT) {
 
 STDMETHODIMP FlashControl::ReactivateAndUndo() {
     return E_NOTIMPL;
+}
+
+// IOleInPlaceActiveObject
+
+STDMETHODIMP FlashControl::TranslateAccelerator(LPMSG msg) {
+    ++translateCalls_;
+    if (msg == nullptr || msg->message != WM_KEYDOWN || !IsFieldKey(msg->wParam))
+        return S_FALSE;
+    if (msg->wParam == VK_BACK && !field_.empty())
+        field_.pop_back();
+    ReportKey(msg->wParam, "accelerator");
+    return S_OK;
+}
+
+STDMETHODIMP FlashControl::OnFrameWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::OnDocWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) {
+    return S_OK;
+}
+STDMETHODIMP FlashControl::EnableModeless(BOOL) {
+    return S_OK;
+}
+
+// Asked from inside the host's process, where its window answers as it would the shell:
+// whether dragging the minimised window shows the window's own icon.
+void FlashControl::ReportHostWindow() {
+    const HWND root = window_ != nullptr ? GetAncestor(window_, GA_ROOT) : nullptr;
+    std::string dragIcon = "none";
+    if (root != nullptr) {
+        const LRESULT dragged = SendMessageA(root, WM_QUERYDRAGICON, 0, 0);
+        const LRESULT own = SendMessageA(root, WM_GETICON, ICON_BIG, 0);
+        dragIcon = dragged == 0 ? "none" : dragged == own ? "own" : "other";
+    }
+    link_.SendLine(R"({"event":"window","dragIcon":")" + dragIcon + "\"}");
+}
+
+void FlashControl::ReportKey(WPARAM key, const char* via) {
+    link_.SendLine(R"({"event":"key","vk":)" + std::to_string(key) + R"(,"via":")" + via +
+                   R"(","field":)" + JsonQuote(field_) + R"(,"translateCalls":)" +
+                   std::to_string(translateCalls_) + "}");
+    Remember(u"key " + Widen(std::to_string(key)) + u" (" + Widen(via) + u")");
 }
 
 // IOleControl
@@ -669,6 +883,14 @@ LRESULT FlashControl::HandleMessage(HWND window, UINT message, WPARAM wParam, LP
             RaiseFlashCall(text);
             return 0;
         }
+        case WM_PXFLASH_REPORT:
+            link_.SendLine(R"({"event":"ambient")" + ambient_ + "}");
+            link_.SendLine(R"({"event":"properties")" +
+                           (propertiesAtFirstMovie_.empty() ? std::string(R"(,"loaded":false)")
+                                                            : propertiesAtFirstMovie_) +
+                           "}");
+            ReportHostWindow();
+            return 0;
         case WM_PXFLASH_DRIVER_GONE:
             linkState_ = "driver: disconnected";
             if (window_ != nullptr)
@@ -676,6 +898,30 @@ LRESULT FlashControl::HandleMessage(HWND window, UINT message, WPARAM wParam, LP
             return 0;
         case WM_PAINT:
             Paint(window);
+            return 0;
+        // The least a control with a text field asks of a dialog: its characters. Tab,
+        // arrows, Enter and Backspace reach it only through TranslateAccelerator.
+        case WM_GETDLGCODE:
+            return window == window_ ? DLGC_WANTCHARS : 0;
+        case WM_LBUTTONDOWN:
+            if (window == window_)
+                SetFocus(window);
+            return 0;
+        case WM_SETFOCUS:
+            if (window == window_)
+                ActivateUserInterface();
+            return 0;
+        case WM_KEYDOWN:
+            if (window == window_)
+                ReportKey(wParam, "window");
+            return 0;
+        case WM_CHAR:
+            if (window == window_ && wParam >= 0x20) {
+                field_.push_back(static_cast<char16_t>(wParam));
+                link_.SendLine(R"({"event":"char","code":)" + std::to_string(wParam) +
+                               R"(,"field":)" + JsonQuote(field_) + "}");
+                Remember(u"field " + field_);
+            }
             return 0;
         case WM_ERASEBKGND:
             return 1;
@@ -707,6 +953,7 @@ void FlashControl::Paint(HWND window) {
     };
     line(u"Flash stand-in  movie: " + (movie_.empty() ? std::u16string(u"(none)") : movie_));
     line(Widen(linkState_));
+    line(u"field: " + field_);
     SetTextColor(dc, RGB(220, 230, 240));
     for (const std::u16string& text : recent_)
         line(text);

@@ -22,6 +22,11 @@ extern const IID DIID_FlashStandinEvents;  // {D27CDB6D-AE6D-11CF-96B8-444553540
 constexpr DISPID kDispLoadMovie = 142;
 constexpr DISPID kDispCallFunction = 198;
 constexpr DISPID kDispFlashCall = 197;
+// The text properties a host sets before loading a movie (their ids in the real control's
+// type library).
+constexpr DISPID kDispWMode = 133;
+constexpr DISPID kDispScale = 137;
+constexpr DISPID kDispQuality2 = 141;
 
 // Objects alive in this DLL, for DllCanUnloadNow.
 extern LONG gObjectCount;
@@ -63,6 +68,7 @@ private:
 class FlashControl : public IDispatch,
                      public IOleObject,
                      public IOleInPlaceObject,
+                     public IOleInPlaceActiveObject,
                      public IOleControl,
                      public IPersistStreamInit,
                      public IConnectionPointContainer {
@@ -116,6 +122,14 @@ public:
     STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
     STDMETHODIMP ReactivateAndUndo() override;
 
+    // IOleInPlaceActiveObject (GetWindow and ContextSensitiveHelp are shared with the
+    // in-place object). The container offers it every key aimed at the window first.
+    STDMETHODIMP TranslateAccelerator(LPMSG msg) override;
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override;
+    STDMETHODIMP OnDocWindowActivate(BOOL) override;
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override;
+    STDMETHODIMP EnableModeless(BOOL) override;
+
     // IOleControl
     STDMETHODIMP GetControlInfo(CONTROLINFO* info) override;
     STDMETHODIMP OnMnemonic(MSG*) override;
@@ -144,6 +158,12 @@ private:
     void Deactivate();
     void Remember(const std::u16string& line);
     void Paint(HWND window);
+    void AskAmbientProperties();
+    void ActivateUserInterface();
+    void DeactivateUserInterface();
+    void ReportKey(WPARAM key, const char* via);
+    void ReportHostWindow();
+    HRESULT PropertyAccess(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result);
 
     LONG refs_ = 1;
     EventConnectionPoint events_;
@@ -156,6 +176,19 @@ private:
     std::u16string movie_;
     std::string linkState_;
     std::deque<std::u16string> recent_;
+    // The container's answers to the ambient properties, as JSON members, asked when the
+    // site arrives and reported once the driver is connected.
+    std::string ambient_;
+    // WMode, Quality2, Scale as the host set them (JSON texts), and those three as JSON
+    // members as they stood at the first LoadMovie (empty before it).
+    std::string properties_[3];
+    bool propertySet_[3] = {false, false, false};
+    std::string propertiesAtFirstMovie_;
+    // The in-place frame told of this object while it is active in the user interface.
+    IOleInPlaceFrame* activeFrame_ = nullptr;
+    // The text field keys are typed into, and how often the host offered a key.
+    std::u16string field_;
+    long translateCalls_ = 0;
 };
 
 }  // namespace pxflash

@@ -109,7 +109,7 @@ bool CCameraShelf::PreTranslate(MSG* msg) {
     if (m_window == nullptr) {
         return false;
     }
-    if (HandleMovieWindowKeys(*msg)) {
+    if (TranslateMovieWindowKeys(*msg, m_flash)) {
         return true;
     }
     return IsDialogMessageA(m_window, msg) != FALSE;
@@ -158,7 +158,7 @@ INT_PTR CCameraShelf::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 }
 
 void CCameraShelf::OnInitDialog() {
-    SetWindowPos(m_window, HWND_TOPMOST, 0, 0, m_nWidth, m_nHeight, SWP_SHOWWINDOW);
+    SetWindowPos(m_window, HWND_TOP, 0, 0, m_nWidth, m_nHeight, SWP_SHOWWINDOW);
 
     // The template only reserves the place; the ActiveX control takes its id.
     const HWND placeholder = GetDlgItem(m_window, IDC_CAMERASHELF_FLASH);
@@ -267,7 +267,8 @@ std::string CameraShelves::AddCamera() {
 
 // The host answers with PXCD_HOST_REPLY, a message sent to the link window on this thread.
 // Meanwhile the store keeps working: sent and posted messages of every window of this
-// thread are handled (the shelves' keys pre-translated as the store's own loop does), so
+// thread are handled (the shelves' and the main window's keys pre-translated as the
+// store's own loop does), so
 // the answer may also come after the host's handler of WM_PX_QUERY_HOST has returned.
 // The wait ends at the bound (kHostQueryTimeoutMs, 10 s, unless the owner chose another),
 // when the shelves are closed, or at WM_QUIT, which is put back for the store's loop.
@@ -286,7 +287,7 @@ bool CameraShelves::WaitForCameraImage(const CCameraShelf& shelf, DWORD start) {
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 return false;
             }
-            if (!PreTranslate(&msg)) {
+            if (!PreTranslate(&msg) && !m_host.PreTranslateMainWindowMessage(msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageA(&msg);
             }

@@ -29,6 +29,13 @@ public:
     virtual CPXHidMessageWin* LinkWindow() = 0;
     // Answers the movie's GetTransStatus polls; may be null.
     virtual ITransferStatusSource* TransferStatus() = 0;
+    // Gives a message of the main window's the treatment the main window's own loop gives
+    // it (its key rules, then the dialog manager); true when it is done with. Used while a
+    // shelf waits for the host inside a message loop of its own.
+    virtual bool PreTranslateMainWindowMessage(MSG& msg) {
+        (void)msg;
+        return false;
+    }
 };
 
 // The transfer directory's "Uploaded" folder, which holds Shade and Wireframe.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "store/shell/activity_log.h"
+#include "text/multibyte.h"
 #include "text/pattern_matcher.h"
 
 namespace {
@@ -147,20 +148,120 @@ bool ParseScriptCall(std::string_view request, ScriptCall& call) {
     return true;
 }
 
+namespace {
+
+struct NamedReference {
+    std::string_view name;  // between "&" and ";"
+    char character;
+};
+constexpr NamedReference kNamedReferences[] = {
+    {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''},
+};
+constexpr unsigned long kLastCodePoint = 0x10FFFF;
+
+// The code point of the numeric reference body `digits` ("39" or "x27"), or 0 when it is
+// none: no digits, another character among them, beyond the last code point, a surrogate.
+unsigned long NumericReference(std::string_view digits) {
+    unsigned long base = 10;
+    if (!digits.empty() && digits[0] == 'x') {
+        base = 16;
+        digits.remove_prefix(1);
+    }
+    if (digits.empty()) {
+        return 0;
+    }
+    unsigned long value = 0;
+    for (char c : digits) {
+        unsigned long digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned long>(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned long>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned long>(c - 'A' + 10);
+        } else {
+            return 0;
+        }
+        value = value * base + digit;
+        if (value > kLastCodePoint) {
+            return 0;  // checked per digit, so the value never overflows
+        }
+    }
+    if (value >= 0xD800 && value <= 0xDFFF) {
+        return 0;
+    }
+    return value;
+}
+
+std::string CodePointToAnsi(unsigned long codePoint) {
+    std::wstring wide;
+    if (codePoint > 0xFFFF && sizeof(wchar_t) == 2) {
+        codePoint -= 0x10000;
+        wide.push_back(static_cast<wchar_t>(0xD800 + (codePoint >> 10)));
+        wide.push_back(static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF)));
+    } else {
+        wide.push_back(static_cast<wchar_t>(codePoint));
+    }
+    return WideToAnsi(wide);
+}
+
+// The longest reference body worth looking at: "x10FFFF" with room for leading zeros.
+constexpr size_t kLongestReferenceBody = 16;
+
+}  // namespace
+
+std::string DecodeScriptArgument(std::string_view text) {
+    std::string decoded;
+    decoded.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t amp = text.find('&', i);
+        if (amp == std::string_view::npos) {
+            decoded.append(text.substr(i));
+            break;
+        }
+        decoded.append(text.substr(i, amp - i));
+        const size_t semicolon = text.find(';', amp + 1);
+        i = amp + 1;
+        if (semicolon == std::string_view::npos || semicolon - amp - 1 > kLongestReferenceBody) {
+            decoded.push_back('&');
+            continue;
+        }
+        const std::string_view body = text.substr(amp + 1, semicolon - amp - 1);
+        std::string replacement;
+        if (!body.empty() && body[0] == '#') {
+            const unsigned long codePoint = NumericReference(body.substr(1));
+            if (codePoint != 0) {
+                replacement = CodePointToAnsi(codePoint);
+            }
+        } else {
+            for (const NamedReference& reference : kNamedReferences) {
+                if (body == reference.name) {
+                    replacement.assign(1, reference.character);
+                    break;
+                }
+            }
+        }
+        if (replacement.empty()) {
+            decoded.push_back('&');  // no reference: the "&" is plain text
+            continue;
+        }
+        decoded += replacement;
+        i = semicolon + 1;
+    }
+    return decoded;
+}
+
 std::string JoinArguments(const std::vector<ScriptArgument>& arguments) {
     std::string joined;
     for (const ScriptArgument& argument : arguments) {
-        joined += argument.text;
+        // The movie's bridge escapes each string argument as XML text; undone here once,
+        // argument by argument, so a decoded "*" or "&" is never read a second time.
+        joined += DecodeScriptArgument(argument.text);
         joined += '*';
     }
     if (!joined.empty()) {
         joined.pop_back();
-    }
-    // The movie sends "&" in file names as "&amp;"; only the first one was ever decoded,
-    // and handlers rely on the text exactly as it has always arrived.
-    size_t entity = joined.find("&amp;");
-    if (entity != std::string::npos) {
-        joined.erase(entity + 1, 4);
     }
     return joined;
 }

@@ -54,8 +54,13 @@ int ParseScriptInteger(std::string_view text);
 // found still succeeds, with an empty name.
 bool ParseScriptCall(std::string_view request, ScriptCall& call);
 
-// The argument texts separated by "*", with the first "&amp;" (only that one) turned
-// into "&".
+// One argument's text with its character references replaced, in one pass: the five named
+// ones ("&amp;" "&lt;" "&gt;" "&quot;" "&apos;") and numeric ones ("&#39;", "&#x27;"), the
+// latter converted to the ANSI code page ('?' where it has no such character). Anything
+// else starting with "&" is kept as it stands.
+std::string DecodeScriptArgument(std::string_view text);
+
+// The argument texts, each decoded by DecodeScriptArgument, separated by "*".
 std::string JoinArguments(const std::vector<ScriptArgument>& arguments);
 
 // The SetReturnValue request answering `functionName` (as the movie sent it) with

@@ -130,6 +130,42 @@ std::string CollapseBackslashRunsByCharacter(const std::string& text) {
     return out;
 }
 
+// For each "*"-joined piece in order: whether it starts (after white space) with two or more
+// backslashes, the prefix of a network path. Neither "*" nor a blank is ever a trail byte,
+// so a piece always starts on a whole character.
+std::vector<bool> NetworkPathPieces(const std::string& text) {
+    std::vector<bool> pieces;
+    size_t start = 0;
+    for (;;) {
+        size_t i = start;
+        while (i < text.size() && IsNormalizingBlank(text[i])) {
+            ++i;
+        }
+        pieces.push_back(i + 1 < text.size() && text[i] == '\\' && text[i + 1] == '\\');
+        start = text.find('*', start);
+        if (start == std::string::npos) {
+            return pieces;
+        }
+        ++start;
+    }
+}
+
+// The collapse left one backslash where such a piece began ("*" is never touched, so the
+// pieces are still in place): give it back its second.
+void RestoreNetworkPrefixes(std::string& text, const std::vector<bool>& networkPieces) {
+    size_t start = 0;
+    for (bool network : networkPieces) {
+        if (network && start < text.size() && text[start] == '\\') {
+            text.insert(start, 1, '\\');
+        }
+        start = text.find('*', start);
+        if (start == std::string::npos) {
+            break;
+        }
+        ++start;
+    }
+}
+
 }  // namespace
 
 std::string CollapseBackslashRuns(const std::string& text) {
@@ -149,11 +185,14 @@ void CScriptCommands::NormalizeArgumentPaths(std::string& text) const {
                 text[i] = '\\';
             }
         }
-        text = CollapseBackslashRuns(text);
-        return;
+    } else {
+        std::replace(text.begin(), text.end(), '/', '\\');
     }
-    std::replace(text.begin(), text.end(), '/', '\\');
-    text = CPatternMatcher::Replace(text, m_normalizingPattern.c_str(), "\\", true, true);
+    const std::vector<bool> networkPieces = NetworkPathPieces(text);
+    text = HasLeadBytes()
+               ? CollapseBackslashRunsByCharacter(text)
+               : CPatternMatcher::Replace(text, m_normalizingPattern.c_str(), "\\", true, true);
+    RestoreNetworkPrefixes(text, networkPieces);
 }
 
 std::vector<std::string> CScriptCommands::SplitArguments(std::string_view text, char separator) {

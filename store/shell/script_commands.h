@@ -84,7 +84,9 @@ public:
     void SetUserCacheFolder(const std::string& folder) { m_userCacheFolder = folder; }
 
     // "/" becomes "\", then every run of backslashes with the white space directly around it
-    // becomes one backslash. "*" is never touched, so a joined text may be normalised whole.
+    // becomes one backslash, except that a run of two or more at the start of a "*"-joined
+    // piece (after white space) becomes two: the prefix of a network path ("\\server\share",
+    // "\\?\"). "*" is never touched, so a joined text may be normalised whole.
     void NormalizeArgumentPaths(std::string& text) const;
 
     // N separators give N+1 pieces; empty pieces are kept.

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <new>
+#include <olectl.h>
 #include <utility>
 
 #include "text/multibyte.h"
@@ -19,6 +20,10 @@ const IID kShockwaveFlashEventsId = {
 namespace {
 
 constexpr DISPID kLoadMovieId = 142;
+// Text properties of the control's type library, set once before the first movie.
+constexpr DISPID kWModeId = 133;
+constexpr DISPID kScaleId = 137;
+constexpr DISPID kQuality2Id = 141;
 constexpr DISPID kFlashCallId = 197;
 constexpr DISPID kCallFunctionId = 198;
 
@@ -97,18 +102,65 @@ HRESULT InvokeMethod(IDispatch* target, DISPID id, VARIANT* args, UINT count, VA
     return hr;
 }
 
+// Sets a text property by dispatch id.
+HRESULT PutTextProperty(IDispatch* target, DISPID id, const wchar_t* value) {
+    VARIANT argument;
+    VariantInit(&argument);
+    argument.vt = VT_BSTR;
+    argument.bstrVal = SysAllocString(value);
+    if (argument.bstrVal == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&argument, &named, 1, 1};
+    EXCEPINFO exception{};
+    UINT badArgument = 0;
+    HRESULT hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params,
+                                nullptr, &exception, &badArgument);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    VariantClear(&argument);
+    return hr;
+}
+
+VARIANT BoolVariant(bool value) {
+    VARIANT result;
+    VariantInit(&result);
+    result.vt = VT_BOOL;
+    result.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return result;
+}
+
 }  // namespace
 
 // The control's place in its parent window. It is its own in-place frame too: the store
-// has no menus, toolbars or status bar to negotiate, so the frame's part is to say no.
-class FlashSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+// has no menus, toolbars or status bar to negotiate, so the frame's part is to say no. Its
+// dispatch interface answers the ambient properties the control reads.
+class FlashSite final : public IOleClientSite,
+                        public IOleInPlaceSite,
+                        public IOleInPlaceFrame,
+                        public IDispatch {
 public:
     FlashSite(HWND parent, const RECT& rect) : m_parent(parent), m_rect(rect) {
         InterlockedIncrement(&gContainerObjects);
     }
-    ~FlashSite() { InterlockedDecrement(&gContainerObjects); }
+    ~FlashSite() {
+        DropActiveObject();
+        InterlockedDecrement(&gContainerObjects);
+    }
 
     void SetRect(const RECT& rect) { m_rect = rect; }
+
+    // The object the control named while active in the user interface (null otherwise);
+    // it gets the keys aimed at the control's window before the dialog manager.
+    IOleInPlaceActiveObject* ActiveObject() const { return m_activeObject; }
+    void DropActiveObject() {
+        if (m_activeObject != nullptr) {
+            m_activeObject->Release();
+            m_activeObject = nullptr;
+        }
+    }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
         if (out == nullptr) {
@@ -121,6 +173,8 @@ public:
         } else if (IsEqualIID(riid, IID_IOleInPlaceFrame) ||
                    IsEqualIID(riid, IID_IOleInPlaceUIWindow)) {
             *out = static_cast<IOleInPlaceFrame*>(this);
+        } else if (IsEqualIID(riid, IID_IDispatch)) {
+            *out = static_cast<IDispatch*>(this);
         } else {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -202,7 +256,14 @@ public:
     STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
     STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
     STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
+        if (object != nullptr) {
+            object->AddRef();
+        }
+        DropActiveObject();
+        m_activeObject = object;
+        return S_OK;
+    }
     STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
     STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
     STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
@@ -210,10 +271,61 @@ public:
     STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
     STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
 
+    // IDispatch: the ambient properties. The store runs the control for its user (never
+    // in a design mode), shows no hatching or handles, reflects no messages.
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) {
+            return E_POINTER;
+        }
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info != nullptr) {
+            *info = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
+                        EXCEPINFO*, UINT*) override {
+        if ((flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        VariantInit(result);
+        switch (id) {
+            case DISPID_AMBIENT_USERMODE:
+            case DISPID_AMBIENT_AUTOCLIP:
+                *result = BoolVariant(true);
+                return S_OK;
+            case DISPID_AMBIENT_UIDEAD:
+            case DISPID_AMBIENT_SHOWHATCHING:
+            case DISPID_AMBIENT_SHOWGRABHANDLES:
+            case DISPID_AMBIENT_MESSAGEREFLECT:
+            case DISPID_AMBIENT_SUPPORTSMNEMONICS:
+                *result = BoolVariant(false);
+                return S_OK;
+            case DISPID_AMBIENT_DISPLAYNAME:
+                result->vt = VT_BSTR;
+                result->bstrVal = SysAllocString(L"PXStore");
+                return result->bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
+            case DISPID_AMBIENT_LOCALEID:
+                result->vt = VT_I4;
+                result->lVal = static_cast<LONG>(GetUserDefaultLCID());
+                return S_OK;
+            default:
+                // Colours, font, palette and the rest: the control's own defaults.
+                return DISP_E_MEMBERNOTFOUND;
+        }
+    }
+
 private:
     LONG m_refs = 1;
     HWND m_parent;
     RECT m_rect;
+    IOleInPlaceActiveObject* m_activeObject = nullptr;
 };
 
 // Receives the control's events and passes FlashCall on to the owner's handler. The owner
@@ -356,8 +468,7 @@ bool CShockwaveflash1::Host(IOleObject* object, HWND parent, int controlId, cons
         Destroy();
         return false;
     }
-    // A fresh state is the control's defaults (window mode "Window", quality "High", scale
-    // "ShowAll"), which is what the store's windows want.
+    // A fresh state; the properties the store's windows want are set below.
     IPersistStreamInit* persist = nullptr;
     if (SUCCEEDED(
             m_object->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist))) &&
@@ -387,6 +498,15 @@ bool CShockwaveflash1::Host(IOleObject* object, HWND parent, int controlId, cons
     if (FAILED(m_object->QueryInterface(IID_IOleInPlaceObject,
                                         reinterpret_cast<void**>(&m_inPlace)))) {
         m_inPlace = nullptr;  // a control without it cannot be moved, but works
+    }
+    // Before any movie: a window of its own, full quality, the whole movie shown. A
+    // control that refuses one keeps its default, which is the same.
+    const struct {
+        DISPID id;
+        const wchar_t* value;
+    } properties[] = {{kWModeId, L"Window"}, {kQuality2Id, L"High"}, {kScaleId, L"ShowAll"}};
+    for (const auto& property : properties) {
+        PutTextProperty(m_dispatch, property.id, property.value);
     }
     // The window's code finds its controls by id, as it would those of a dialog template.
     if (HWND window = GetControlWindow()) {
@@ -441,6 +561,22 @@ HWND CShockwaveflash1::GetControlWindow() const {
     return window;
 }
 
+bool CShockwaveflash1::TranslateControlKey(MSG* msg) {
+    if (m_site == nullptr || msg == nullptr) {
+        return false;
+    }
+    IOleInPlaceActiveObject* active = m_site->ActiveObject();
+    if (active == nullptr) {
+        return false;
+    }
+    // The call may end the control's user-interface activation, which releases the site's
+    // reference.
+    active->AddRef();
+    const HRESULT hr = active->TranslateAccelerator(msg);
+    active->Release();
+    return hr == S_OK;
+}
+
 bool CShockwaveflash1::Resize(const RECT& rect) {
     if (m_object == nullptr) {
         return false;
@@ -485,6 +621,7 @@ void CShockwaveflash1::Destroy() {
         object->Release();
     }
     if (m_site != nullptr) {
+        m_site->DropActiveObject();
         m_site->Release();
         m_site = nullptr;
     }

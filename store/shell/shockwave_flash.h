@@ -46,6 +46,10 @@ public:
     // The control's own window (null when the control is windowless or not created).
     HWND GetControlWindow() const;
 
+    // Offers a key message aimed at the control's window to the control's active object
+    // (when the control has named one); true when the control took it.
+    bool TranslateControlKey(MSG* msg);
+
     // Moves the control within its parent; false when there is no control to move.
     bool Resize(const RECT& rect);
 

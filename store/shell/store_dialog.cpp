@@ -109,10 +109,7 @@ int CPXStoreDlg::RunModal() {
         if (got == 0 || got == -1) {
             break;
         }
-        if (PreTranslate(msg) || m_shelves.PreTranslate(&msg)) {
-            continue;
-        }
-        if (IsDialogMessageA(m_window, &msg)) {
+        if (m_shelves.PreTranslate(&msg) || PreTranslateMainWindowMessage(msg)) {
             continue;
         }
         TranslateMessage(&msg);
@@ -130,7 +127,11 @@ bool CPXStoreDlg::PreTranslate(MSG& msg) {
     if (m_window == nullptr || (msg.hwnd != m_window && !IsChild(m_window, msg.hwnd))) {
         return false;
     }
-    return HandleMovieWindowKeys(msg);
+    return TranslateMovieWindowKeys(msg, m_flash);
+}
+
+bool CPXStoreDlg::PreTranslateMainWindowMessage(MSG& msg) {
+    return PreTranslate(msg) || (m_window != nullptr && IsDialogMessageA(m_window, &msg));
 }
 
 INT_PTR CALLBACK CPXStoreDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -169,6 +170,11 @@ INT_PTR CPXStoreDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_WINDOWPOSCHANGING:
             OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(lParam));
             return FALSE;
+        case WM_QUERYDRAGICON:
+            // Returned as it is, not through DWLP_MSGRESULT: one of the few such messages.
+            return reinterpret_cast<INT_PTR>(m_icon);
+        case WM_PAINT:
+            return IsIconic(m_window) ? PaintMinimised() : FALSE;
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return TRUE;
@@ -472,6 +478,24 @@ void CPXStoreDlg::CloseDown() {
     }
     m_transfers.reset();
     m_openWorkers.WaitAll();
+}
+
+BOOL CPXStoreDlg::PaintMinimised() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_window, &paint);
+    if (dc == nullptr) {
+        return FALSE;
+    }
+    SendMessageA(m_window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client{};
+    GetClientRect(m_window, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    if (m_icon != nullptr) {
+        DrawIcon(dc, x, y, m_icon);
+    }
+    EndPaint(m_window, &paint);
+    return TRUE;
 }
 
 void CPXStoreDlg::RaiseWindow() {

@@ -76,6 +76,7 @@ public:
     std::string InstallFolder() const override { return m_settings.installFolder; }
     CPXHidMessageWin* LinkWindow() override { return m_link.get(); }
     ITransferStatusSource* TransferStatus() override { return m_transfers.get(); }
+    bool PreTranslateMainWindowMessage(MSG& msg) override;
 
     // IDragOutSink (user-interface thread)
     void SetPendingDragOutList(const std::string& list) override;
@@ -101,6 +102,8 @@ private:
 
     // Dialog keys and the like before dispatch; true when the message is done with.
     bool PreTranslate(MSG& msg);
+    // A minimised window shows its icon, centred, where a system still paints one.
+    BOOL PaintMinimised();
 
     void OnInitDialog();
     void PlaceWindowAndControl();

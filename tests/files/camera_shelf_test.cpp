@@ -412,7 +412,14 @@ TEST_F(CameraShelfTest, OpensATopmostShelfAtTheOriginWithItsControlAndMovie) {
     GetWindowTextA(window, caption, sizeof(caption));
     EXPECT_STREQ(caption, "CameraShelf");
     EXPECT_TRUE(IsWindowVisible(window));
-    EXPECT_NE(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    // At the top of the ordinary windows, like the main window, but not above every other
+    // program (3ds Max included) for good.
+    EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    for (HWND above = GetWindow(window, GW_HWNDPREV); above != nullptr;
+         above = GetWindow(above, GW_HWNDPREV)) {
+        EXPECT_NE(GetWindowLongPtrA(above, GWL_EXSTYLE) & WS_EX_TOPMOST, 0)
+            << "an ordinary window above the shelf";
+    }
     RECT frame{};
     GetWindowRect(window, &frame);
     EXPECT_EQ(frame.left, 0);

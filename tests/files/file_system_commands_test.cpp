@@ -117,6 +117,9 @@ TEST_F(FileCommandsTest, OnePathCommandsNormaliseAndAnswerIntegers) {
         // name stays.
         {"FileExistEx", root + "/Temp// report .txt", "1"},
         {"FileExistEx", root + "/Temp/report.txt", "0"},
+        // A path in the "\\?\" namespace keeps its two leading backslashes.
+        {"FileExistEx", "//?/" + root + "/Temp// report .txt", "1"},
+        {"FileExistEx", "\\\\?\\" + root + "/Temp/report.txt", "0"},
         {"DelFileEx", "", "0"},
         {"DelFileEx", root + "//gone.txt", "1"},
         {"DelFileEx", root + "/gone.txt", "0"},

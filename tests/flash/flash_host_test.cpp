@@ -2,8 +2,9 @@
 // control is made from the stand-in DLL's class factory (no registration needed), and the
 // test plays the stand-in's movie driver on a local socket. Covers placement and the
 // control id, LoadMovie and FlashCall with ANSI text crossing as Unicode, a re-entrant
-// CallFunction from the handler, creation failures with their reasons, and Destroy
-// releasing everything (twice, and with calls afterwards).
+// CallFunction from the handler, the properties, ambient answers and keys a framework
+// container gives a control, creation failures with their reasons, and Destroy releasing
+// everything (twice, and with calls afterwards).
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -164,6 +165,49 @@ TEST_F(FlashHostTest, FlashCallCrossesAsAnsiAndTheHandlerCanCallBack) {
     PumpThreadMessages();
     EXPECT_EQ(requests.size(), 2u);
     EXPECT_FALSE(control.CallFunction("<invoke name=\"Push\"/>", nullptr));
+}
+
+// What a framework container tells a control: its text properties before the first movie,
+// its ambient properties through the site, and keys through the control's active object.
+TEST_F(FlashHostTest, SetsPropertiesAnswersAmbientAndOffersKeysToTheActiveControl) {
+    CShockwaveflash1 control;
+    ASSERT_TRUE(Create(control));
+    ASSERT_TRUE(control.LoadMovie(0, "C:\\Store\\Aerin.swf"));
+    ASSERT_TRUE(m_driver.Accept());
+    EXPECT_EQ(m_driver.ReadLine(),
+              R"({"event":"loadMovie","layer":0,"path":"C:\\Store\\Aerin.swf"})");
+    m_driver.Send(R"({"report":"host"})");
+    EXPECT_EQ(m_driver.ReadLine(),
+              R"({"event":"ambient","userMode":true,"uiDead":false,"showHatching":false,)"
+              R"("showGrabHandles":false,"messageReflect":false,"displayName":"PXStore",)"
+              R"("localeId":)" +
+                  std::to_string(GetUserDefaultLCID()) + "}");
+    EXPECT_EQ(m_driver.ReadLine(),
+              R"({"event":"properties","WMode":"Window","Quality2":"High","Scale":"ShowAll"})");
+    // The test's window has no icon of its own.
+    EXPECT_EQ(m_driver.ReadLine().rfind(R"({"event":"window","dragIcon":")", 0), 0u);
+
+    const HWND window = control.GetControlWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(SendMessageA(window, WM_GETDLGCODE, 0, 0), DLGC_WANTCHARS);
+    MSG tab{window, WM_KEYDOWN, VK_TAB, 1, 0, {0, 0}};
+    // Not active in the user interface yet: no active object to offer keys to.
+    EXPECT_FALSE(control.TranslateControlKey(&tab));
+    SendMessageA(window, WM_LBUTTONDOWN, 0, 0);  // takes the focus, as a click does
+    ASSERT_EQ(GetFocus(), window);
+    EXPECT_TRUE(control.TranslateControlKey(&tab));
+    EXPECT_EQ(m_driver.ReadLine(),
+              R"({"event":"key","vk":9,"via":"accelerator","field":"","translateCalls":1})");
+    MSG letter{window, WM_KEYDOWN, 'A', 1, 0, {0, 0}};
+    EXPECT_FALSE(control.TranslateControlKey(&letter));  // typed text goes the usual way
+    MSG back{window, WM_KEYDOWN, VK_BACK, 1, 0, {0, 0}};
+    EXPECT_TRUE(control.TranslateControlKey(&back));
+    EXPECT_EQ(m_driver.ReadLine(),
+              R"({"event":"key","vk":8,"via":"accelerator","field":"","translateCalls":3})");
+
+    control.Destroy();
+    EXPECT_EQ(CShockwaveflash1::ContainerObjectsAlive(), 0);
+    EXPECT_FALSE(control.TranslateControlKey(&tab));
 }
 
 TEST_F(FlashHostTest, CreationFailuresLeaveNoControlAndSayWhy) {

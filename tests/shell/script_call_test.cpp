@@ -92,18 +92,18 @@ std::vector<ParseCase> ParseCases() {
          "StartDownloadFile",
          {{"c", Kind::kString}},
          "c"},
-        {"entities other than the first &amp; stay",
+        {"every entity of an argument is decoded in the joined text",
          kHead + "<string>x&lt;y&amp;z&amp;w</string>" + kTail,
          true,
          "StartDownloadFile",
          {{"x&lt;y&amp;z&amp;w", Kind::kString}},
-         "x&lt;y&z&amp;w"},
-        {"first &amp; of the joined text only",
+         "x<y&z&w"},
+        {"each argument is decoded",
          kHead + "<string>a&amp;</string><string>&amp;b</string>" + kTail,
          true,
          "StartDownloadFile",
          {{"a&amp;", Kind::kString}, {"&amp;b", Kind::kString}},
-         "a&*&amp;b"},
+         "a&*&b"},
         {"values are not trimmed",
          kHead + "<string> C:\\a b\\ </string>" + kTail,
          true,
@@ -169,6 +169,48 @@ TEST(ParseScriptCallTest, TakesRequestsApart) {
         }
         EXPECT_EQ(JoinArguments(call.arguments), c.joined);
     }
+}
+
+// What a movie's bridge makes of file names and URLs, and texts that only look like
+// references.
+TEST(DecodeScriptArgumentTest, ReplacesEachReferenceOnce) {
+    const struct {
+        const char* text;
+        const char* decoded;
+    } cases[] = {
+        {"C:\\R&amp;D\\a&amp;b&amp;c.max", "C:\\R&D\\a&b&c.max"},
+        {"Bob&apos;s chair.max", "Bob's chair.max"},
+        {"&quot;&lt;&gt;&apos;&amp;", "\"<>'&"},
+        {"a&amp;amp;b.max", "a&amp;b.max"},  // a literal "&amp;" in a name stays one
+        {"&amp;lt;", "&lt;"},
+        {"http://h/f?a=1&amp;b=2&amp;c=3", "http://h/f?a=1&b=2&c=3"},
+        {"&#39;&#x27;&#X27;&#x4a;&#x4A;&#065;", "''&#X27;JJA"},
+        {"&#xE4;&#228;", "\xE4\xE4"},
+        {"a&b&&amp;", "a&b&&"},
+        {"&nbsp;&AMP;&amp &am;p&;", "&nbsp;&AMP;&amp &am;p&;"},
+        {"&#;&#x;&#0;&#x110000;&#xD800;&#12a;&#99999999999999;",
+         "&#;&#x;&#0;&#x110000;&#xD800;&#12a;&#99999999999999;"},
+        {"&#00000000000000039;", "&#00000000000000039;"},  // longer than any reference
+        {"&#0000000039;", "'"},
+        {"&", "&"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(DecodeScriptArgument(c.text), c.decoded);
+    }
+}
+
+TEST(JoinArgumentsTest, DecodesEachArgumentBeforeJoining) {
+    const std::vector<ScriptArgument> arguments = {
+        {"7", ScriptArgumentKind::kNumber},
+        {"http://h/files/a.max?x=1&amp;y=2", ScriptArgumentKind::kString},
+        {"Z:\\Bob&apos;s &amp; Al&apos;s", ScriptArgumentKind::kString},
+        {"a&amp;amp;b.max", ScriptArgumentKind::kString},
+    };
+    EXPECT_EQ(JoinArguments(arguments),
+              "7*http://h/files/a.max?x=1&y=2*Z:\\Bob's & Al's*a&amp;b.max");
+    EXPECT_EQ(JoinArguments({}), "");
 }
 
 TEST(ParseScriptCallTest, LongValuesArriveWhole) {

@@ -184,7 +184,12 @@ TEST(ScriptCommandsTest, NormalizeArgumentPathsCollapsesSeparatorRuns) {
     };
     const Case cases[] = {
         {"C:/a//b \\ c", "C:\\a\\b\\c"},
-        {"\\\\server\\share\\a.max", "\\server\\share\\a.max"},
+        // A network path keeps its two leading backslashes, in every "*"-joined piece.
+        {"\\\\server\\share\\a.max", "\\\\server\\share\\a.max"},
+        {"\\\\\\server\\\\share", "\\\\server\\share"},
+        {"//server/share/a.max", "\\\\server\\share\\a.max"},
+        {" \\\\server\\a*\\\\?\\Z:\\b*\\c", "\\\\server\\a*\\\\?\\Z:\\b*\\c"},
+        {"C:\\a*\\\\server\\b", "C:\\a*\\\\server\\b"},
         {"C:\\My Files\\a b.max*D:/x y/z", "C:\\My Files\\a b.max*D:\\x y\\z"},
         {"a \t\r\n\f\v\\\\\v\f\n\r\t b", "a\\b"},
         {"C:\\dir\\ ", "C:\\dir\\"},

@@ -13,6 +13,7 @@
 //   find-window T    the top-level window titled T (rest of the line) -> "find-window none"
 //                    or "find-window visible=V x=X y=Y w=W h=H"
 //   key VK           posts a key-down of VK to the control's window -> "key VK"
+//   click            posts a left click to the control's window -> "click ok|missing"
 //   close            posts WM_CLOSE to the main window     -> "close ok|missing"
 //   syscommand N     posts WM_SYSCOMMAND N to the main window  -> "syscommand N"
 //   dialog-item T ID the text of item ID in the top-level window titled T (rest of the
@@ -168,6 +169,13 @@ void RunCommand(const std::string& line) {
         PostMessageA(target, WM_KEYDOWN, static_cast<WPARAM>(key), 1);
         PostMessageA(target, WM_KEYUP, static_cast<WPARAM>(key), static_cast<LPARAM>(0xC0000001u));
         Say("key " + std::to_string(key));
+    } else if (verb == "click") {
+        HWND main = MainWindow();
+        HWND target = main != nullptr ? ControlWindow(main) : nullptr;
+        const bool posted = target != nullptr &&
+                            PostMessageA(target, WM_LBUTTONDOWN, MK_LBUTTON, 0) &&
+                            PostMessageA(target, WM_LBUTTONUP, 0, 0);
+        Say(posted ? "click ok" : "click missing");
     } else if (verb == "close") {
         HWND main = MainWindow();
         const bool posted = main != nullptr && PostMessageA(main, WM_CLOSE, 0, 0);

@@ -11,8 +11,10 @@ import re
 import socket
 import subprocess
 import shutil
+import threading
 import time
 import unittest
+import urllib.parse
 import urllib.request
 import uuid
 
@@ -23,6 +25,11 @@ import driver
 WM_PX_SHOW_STORE = 0x413
 WM_PX_SHOW_CAMERA_SHELF = 0x419
 VK_ESCAPE = 0x1B
+VK_TAB, VK_RETURN, VK_BACK = 0x09, 0x0D, 0x08
+VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN = 0x25, 0x26, 0x27, 0x28
+# What a framework container sets on the control before its first movie.
+CONTROL_PROPERTIES = {"event": "properties", "WMode": "Window", "Quality2": "High",
+                      "Scale": "ShowAll"}
 SHOW_STORE_PUSH = '<invoke name="DoShowStore" returntype="xml"><arguments></arguments></invoke>'
 
 
@@ -67,6 +74,16 @@ class StartAndSettingsTest(unittest.TestCase):
                 self.assertTrue(text.endswith("|HostID=%d|" % host), text)
                 self.assertTrue(os.path.isdir(linux_path(root)))
                 self.assertIn("LOG BEGIN", read_log(root))
+                # What the control was told before its movie, and by its site.
+                report = session.movie.host_report()
+                self.assertEqual(report["properties"], CONTROL_PROPERTIES)
+                ambient = report["ambient"]
+                self.assertEqual((ambient["userMode"], ambient["uiDead"]), (True, False))
+                self.assertEqual((ambient["showHatching"], ambient["showGrabHandles"],
+                                  ambient["messageReflect"]), (False, False, False))
+                self.assertEqual(ambient["displayName"], "PXStore")
+                # Dragging the minimised window shows the store's own icon.
+                self.assertEqual(report["window"]["dragIcon"], "own")
 
     def test_store_config_applies_the_user_folder(self):
         with StoreSession() as session:
@@ -152,14 +169,31 @@ class AboutBoxTest(unittest.TestCase):
 
 
 class EndingTest(unittest.TestCase):
-    def test_escape_does_not_close_and_the_close_box_ends_with_the_banner(self):
+    def test_keys_reach_the_movie_escape_does_not_close_and_the_close_box_ends(self):
         with StoreSession() as session:
             session.start()
             root, _ = session.init()
             session.probe.wait_window(lambda w: w["visible"] == 1)
+            # The control takes the focus as on a click; typed text reaches its window.
+            self.assertEqual(session.probe.command("click"), "click ok")
+            for key in (ord("A"), ord("B")):
+                session.probe.command("key %d" % key)
+            chars = session.movie.noted_events("char", wait=30, count=2)
+            self.assertEqual([c["field"] for c in chars], ["a", "ab"])
+            # Keys a text field takes for itself reach it through the control's
+            # TranslateAccelerator, ahead of the dialog manager.
+            field_keys = (VK_TAB, VK_LEFT, VK_RIGHT, VK_UP, VK_DOWN, VK_BACK, VK_RETURN)
+            for key in field_keys:
+                session.probe.command("key %d" % key)
+            keys = session.movie.noted_events("key", wait=30, count=2 + len(field_keys))
+            self.assertEqual([(k["vk"], k["via"]) for k in keys],
+                             [(ord("A"), "window"), (ord("B"), "window")] +
+                             [(key, "accelerator") for key in field_keys])
+            self.assertEqual(keys[-2]["field"], "a")  # after Backspace
             session.probe.command("key %d" % VK_ESCAPE)
             time.sleep(1.5)
             self.assertIsNone(session.store.poll())
+            self.assertEqual(session.movie.noted_events("key", wait=1.0), [])
             self.assertEqual(session.probe.command("close"), "close ok")
             self.assertEqual(session.wait_exit(60), 0)
             self.assertIn("LOG END", read_log(root))
@@ -352,6 +386,103 @@ class TransferFaultTest(unittest.TestCase):
                                      for p in (e["path"] for e in web_log(web))))
 
 
+def xml_escaped(text):
+    """A string argument as a movie's bridge sends it: the five XML characters escaped."""
+    for plain, entity in (("&", "&amp;"), ("<", "&lt;"), (">", "&gt;"), ('"', "&quot;"),
+                          ("'", "&apos;")):
+        text = text.replace(plain, entity)
+    return text
+
+
+def wait_for(condition, timeout=60.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise driver.DriverError("%s not reached within %.0f s" % (what, timeout))
+        time.sleep(0.3)
+
+
+class ArgumentTextTest(unittest.TestCase):
+    """Paths and URLs as the movie escapes them: "&" more than once, "'", a literal "&amp;"
+    in a file name, and a network path, for file commands and both transfer directions."""
+
+    def test_escaped_arguments_reach_files_transfers_and_network_paths(self):
+        with StoreSession() as session:
+            folder = os.path.join(session.root, "R&D's & more")
+            os.makedirs(folder)
+            names = {"twice": "a&b&c.max", "literal": "x&amp;y.max", "quote": "Bob's chair.max"}
+            for index, name in enumerate(names.values()):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"m" * (100 + index))
+            windows_folder = driver.windows_path(folder)
+            files = os.path.join(session.root, "web", "files")
+            os.makedirs(files)
+            remote = "model-%s&x.max" % uuid.uuid4().hex
+            payload = bytes(range(256)) * 64
+            with open(os.path.join(files, remote), "wb") as f:
+                f.write(payload)
+            with driver.WebSide(files) as web:
+                session.start()
+                session.init()
+
+                def call(name, *fields):
+                    text = "*".join(xml_escaped(f) for f in fields)
+                    return reply_value(session.movie.call(invoke(name, text)), name)
+
+                for label, name in names.items():
+                    with self.subTest("FileExistEx " + label):
+                        self.assertEqual(call("FileExistEx", windows_folder + "\\" + name), "1")
+                self.assertEqual(call("GetFileSizeEx", windows_folder + "\\" + names["literal"]),
+                                 "101")
+                self.assertEqual(call("CopyFileEx", windows_folder + "\\" + names["twice"],
+                                      windows_folder + "\\copy &amp; of Bob's.max"), "0")
+                self.assertTrue(os.path.isfile(os.path.join(folder, "copy &amp; of Bob's.max")))
+
+                # A network path: Wine maps \\SERVER\SHARE to dosdevices/unc/SERVER/SHARE.
+                server = "pxstore-" + uuid.uuid4().hex[:8]
+                unc_root = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "unc", server)
+                os.makedirs(unc_root)
+                os.symlink(session.root, os.path.join(unc_root, "share"))
+                try:
+                    share = "\\\\%s\\share\\R&D's & more\\" % server
+                    self.assertEqual(call("FileExistEx", share + names["quote"]), "1")
+                    self.assertEqual(call("CopyFileEx", share + names["quote"],
+                                          share + "from the share.max"), "0")
+                    self.assertTrue(os.path.isfile(os.path.join(folder, "from the share.max")))
+                finally:
+                    shutil.rmtree(unc_root, ignore_errors=True)
+
+                # A download whose URL and destination hold "&" and "'".
+                got = os.path.join(session.root, "got R&D's")
+                os.makedirs(got)
+                url = web.url("/files/%s?a=1&b=2" % urllib.parse.quote(remote))
+                self.assertEqual(call("StartDownloadFile", "7", url, driver.windows_path(got),
+                                      remote), "-1")
+                target = os.path.join(got, remote)
+                wait_for(lambda: os.path.isfile(target) and os.path.getsize(target) == len(payload),
+                         what="the download")
+                with open(target, "rb") as f:
+                    self.assertEqual(f.read(), payload)
+                self.assertIn("/files/%s?a=1&b=2" % urllib.parse.quote(remote),
+                              [entry["path"] for entry in web_log(web)])
+
+                # An upload of a file whose name holds "'" to a URL with two "&".
+                upload_url = web.url("/Upload/uploadtest.asp?a=1&b=2&c=3")
+                self.assertEqual(call("StartUploadFile", "8", windows_folder + "\\" + names["quote"],
+                                      "guid&8", upload_url), "0")
+
+                def uploads():
+                    return [e for e in web_log(web) if e["method"] == "POST"]
+
+                wait_for(lambda: uploads(), what="the upload")
+                upload = uploads()[0]
+                self.assertEqual(upload["path"], "/Upload/uploadtest.asp?a=1&b=2&c=3")
+                parts = [p for p in upload["parts"] if p.get("filename")]
+                self.assertEqual(len(parts), 1, upload)
+                self.assertTrue(parts[0]["filename"].endswith("Bob's chair.max"), parts)
+                self.assertEqual(parts[0]["size"], 102)
+
+
 class MissingControlTest(unittest.TestCase):
     def test_without_the_control_the_window_opens_and_the_log_says_why(self):
         try:
@@ -408,12 +539,26 @@ class CameraShelfTest(unittest.TestCase):
             time.sleep(3)
             screenshot("camera-shelf")
 
+            self.assertEqual(shelf.host_report()["properties"], CONTROL_PROPERTIES)
+
             # The host never answers the camera query: empty text within the bound.
+            # Meanwhile keys aimed at the main window follow its rules: Tab reaches its
+            # movie's text field, Escape nothing.
             started = time.monotonic()
-            replies = shelf.call(invoke("CameraShelfAddCamera"), timeout=40)
-            self.assertEqual(reply_value(replies, "CameraShelfAddCamera"), "")
+            waiting = {}
+            caller = threading.Thread(target=lambda: waiting.update(
+                replies=shelf.call(invoke("CameraShelfAddCamera"), timeout=40)))
+            caller.start()
+            time.sleep(1)
+            session.probe.command("click")
+            session.probe.command("key %d" % VK_ESCAPE)
+            session.probe.command("key %d" % VK_TAB)
+            caller.join(60)
+            self.assertEqual(reply_value(waiting["replies"], "CameraShelfAddCamera"), "")
             self.assertLess(time.monotonic() - started, 35)
             self.assertIsNone(session.store.poll())
+            keys = session.movie.noted_events("key", wait=2.0)
+            self.assertEqual([(k["vk"], k["via"]) for k in keys], [(VK_TAB, "accelerator")])
 
 
 if __name__ == "__main__":
