@@ -172,17 +172,20 @@ void CCameraShelf::OnInitDialog() {
             ? m_flash.CreateFromFactory(m_controlFactory, m_window, IDC_CAMERASHELF_FLASH, place,
                                         &m_controlFailure)
             : m_flash.Create(m_window, IDC_CAMERASHELF_FLASH, place, &m_controlFailure);
+    MovieProblem problem;
     if (!created) {
         LogLine("Camera shelf: no Flash control (%s)", m_controlFailure.c_str());
-        ExplainMissingMovie(ControlProblem(m_flash.FailureCode()));
-        return;
+        SetControlFailure(problem, m_flash.FailureCode());
     }
     const std::string moviePath = m_host.InstallFolder() + kShelfMovie;
     if (!MovieFileExists(moviePath)) {
         LogLine("Camera shelf: the movie %s is missing", moviePath.c_str());
         // A control without a movie would only cover the explanation.
         m_flash.Destroy();
-        ExplainMissingMovie(MovieFileProblem(moviePath));
+        problem.missingMovie = moviePath;
+    }
+    if (problem.Any()) {
+        ExplainMissingMovie(problem);
         return;
     }
     const HWND control = m_flash.GetControlWindow();

@@ -36,31 +36,30 @@ std::string ErrorCodeText(HRESULT code) {
     return text;
 }
 
-void AddParagraph(std::string& text, const std::string& paragraph) {
-    if (paragraph.empty()) {
+void AddAfter(std::string& text, const char* separator, const std::string& part) {
+    if (part.empty()) {
         return;
     }
     if (!text.empty()) {
-        text += "\r\n\r\n";
+        text += separator;
     }
-    text += paragraph;
+    text += part;
+}
+
+void AddLine(std::string& text, const std::string& line) {
+    AddAfter(text, "\r\n", line);
+}
+
+void AddParagraph(std::string& text, const std::string& paragraph) {
+    AddAfter(text, "\r\n\r\n", paragraph);
 }
 
 }  // namespace
 
-MovieProblem ControlProblem(HRESULT failureCode) {
-    MovieProblem problem;
-    problem.kind = failureCode == REGDB_E_CLASSNOTREG ? MovieProblem::Kind::kControlMissing
-                                                      : MovieProblem::Kind::kControlFailed;
+void SetControlFailure(MovieProblem& problem, HRESULT failureCode) {
+    problem.control = failureCode == REGDB_E_CLASSNOTREG ? MovieProblem::Control::kNotInstalled
+                                                         : MovieProblem::Control::kFailed;
     problem.code = failureCode;
-    return problem;
-}
-
-MovieProblem MovieFileProblem(const std::string& moviePath) {
-    MovieProblem problem;
-    problem.kind = MovieProblem::Kind::kMovieMissing;
-    problem.moviePath = moviePath;
-    return problem;
 }
 
 bool MovieFileExists(const std::string& path) {
@@ -70,21 +69,23 @@ bool MovieFileExists(const std::string& path) {
 
 std::string MissingMovieNoticeText(const MovieProblem& problem, NoticeWindow window,
                                    const std::string& logPath) {
-    std::string text;
-    switch (problem.kind) {
-        case MovieProblem::Kind::kNone:
-            return text;
-        case MovieProblem::Kind::kControlMissing:
-            AddParagraph(text, LoadText(IDS_NOTICE_CONTROL_MISSING));
-            break;
-        case MovieProblem::Kind::kControlFailed:
-            AddParagraph(text,
-                         LoadTextWith(IDS_NOTICE_CONTROL_FAILED, ErrorCodeText(problem.code)));
-            break;
-        case MovieProblem::Kind::kMovieMissing:
-            AddParagraph(text, LoadTextWith(IDS_NOTICE_MOVIE_MISSING, problem.moviePath));
-            break;
+    if (!problem.Any()) {
+        return std::string();
     }
+    // What is missing, a line each, then what follows from it.
+    std::string missing;
+    if (problem.control == MovieProblem::Control::kNotInstalled) {
+        AddLine(missing, LoadText(IDS_NOTICE_CONTROL_MISSING));
+    } else if (problem.control == MovieProblem::Control::kFailed) {
+        AddLine(missing, LoadTextWith(IDS_NOTICE_CONTROL_FAILED, ErrorCodeText(problem.code)));
+    }
+    if (!problem.missingMovie.empty()) {
+        AddLine(missing, LoadTextWith(IDS_NOTICE_MOVIE_MISSING, problem.missingMovie));
+    }
+    AddLine(missing, LoadText(IDS_NOTICE_NO_MOVIE));
+
+    std::string text;
+    AddParagraph(text, missing);
     AddParagraph(text,
                  LoadText(window == NoticeWindow::kMainWindow ? IDS_NOTICE_MAIN_STILL_WORKS
                                                               : IDS_NOTICE_SHELF_STILL_WORKS));

@@ -9,23 +9,22 @@
 
 #include <string>
 
-// Why a window cannot play its movie.
+// Why a window cannot play its movie: the control, the movie file, or both.
 struct MovieProblem {
-    enum class Kind {
-        kNone,
-        kControlMissing,  // the control's class is not registered
-        kControlFailed,   // the control exists but could not be created or activated
-        kMovieMissing,    // the control works, the movie file is not there
+    enum class Control {
+        kWorks,
+        kNotInstalled,  // its class is not registered
+        kFailed,        // it exists but could not be created or activated
     };
-    Kind kind = Kind::kNone;
-    HRESULT code = S_OK;    // the failing step's HRESULT (kControlFailed)
-    std::string moviePath;  // the file that is missing (kMovieMissing)
+    Control control = Control::kWorks;
+    HRESULT code = S_OK;       // the failing step's HRESULT (kFailed)
+    std::string missingMovie;  // the movie file that is not there; empty when it is
+
+    bool Any() const { return control != Control::kWorks || !missingMovie.empty(); }
 };
 
-// The problem of a control whose creation failed with `failureCode`.
-MovieProblem ControlProblem(HRESULT failureCode);
-// The problem of a movie file that is missing.
-MovieProblem MovieFileProblem(const std::string& moviePath);
+// Records a control whose creation failed with `failureCode`.
+void SetControlFailure(MovieProblem& problem, HRESULT failureCode);
 
 // True when `path` names an existing file (not a folder).
 bool MovieFileExists(const std::string& path);

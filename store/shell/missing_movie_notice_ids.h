@@ -10,6 +10,8 @@
 #define IDS_NOTICE_CONTROL_MISSING 144
 #define IDS_NOTICE_CONTROL_FAILED 145
 #define IDS_NOTICE_MOVIE_MISSING 146
+// What follows from it.
+#define IDS_NOTICE_NO_MOVIE 150
 // What still works, per window.
 #define IDS_NOTICE_MAIN_STILL_WORKS 147
 #define IDS_NOTICE_SHELF_STILL_WORKS 148

@@ -230,16 +230,17 @@ void CPXStoreDlg::OnInitDialog() {
     if (!controlFailure.empty()) {
         LogLine("The Flash control could not be created (%s); the store runs without its movie",
                 controlFailure.c_str());
-        movieProblem = ControlProblem(m_flash.FailureCode());
-    } else if (!MovieFileExists(moviePath)) {
+        SetControlFailure(movieProblem, m_flash.FailureCode());
+    }
+    if (!MovieFileExists(moviePath)) {
         LogLine("The movie %s is missing; the store runs without it", moviePath.c_str());
         // A control without a movie would only cover the explanation.
         m_flash.Destroy();
-        movieProblem = MovieFileProblem(moviePath);
+        movieProblem.missingMovie = moviePath;
     }
 
     PlaceWindowAndControl();
-    if (movieProblem.kind != MovieProblem::Kind::kNone) {
+    if (movieProblem.Any()) {
         ShowMissingMovieNotice(
             m_window,
             MissingMovieNoticeText(movieProblem, NoticeWindow::kMainWindow, ActivityLogPath()));

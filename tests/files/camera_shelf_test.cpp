@@ -482,12 +482,17 @@ TEST_F(CameraShelfTest, WithoutItsMovieOrControlTheShelfSaysWhyInItsOwnFont) {
         const char* label;
         IClassFactory* factory;  // null: the stand-in's
         bool movieThere;
-        std::string missing;
+        std::vector<std::string> missing;  // lines of what the text names as missing
     };
+    const std::string movieLine =
+        "The movie file " + m_host.installFolder + "CameraShelf.swf is missing.";
+    const std::string controlLine =
+        "The Shockwave Flash ActiveX control (class {D27CDB6E-AE6D-11CF-96B8-444553540000}) is "
+        "installed but could not be started (error 0x8007000E).";
     const Case cases[] = {
-        {"no movie file", nullptr, false,
-         "The movie file " + m_host.installFolder + "CameraShelf.swf is missing"},
-        {"control not created", &failing, true, "could not be started (error 0x8007000E)"},
+        {"no movie file", nullptr, false, {movieLine}},
+        {"control not created", &failing, true, {controlLine}},
+        {"neither", &failing, false, {controlLine, movieLine}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -518,7 +523,12 @@ TEST_F(CameraShelfTest, WithoutItsMovieOrControlTheShelfSaysWhyInItsOwnFont) {
         EXPECT_EQ(SendMessageA(notice, WM_GETFONT, 0, 0), SendMessageA(window, WM_GETFONT, 0, 0));
         char text[2048] = {};
         SendMessageA(notice, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
-        EXPECT_NE(std::string(text).find(c.missing), std::string::npos) << text;
+        std::string expected;
+        for (const std::string& line : c.missing) {
+            expected += line + "\r\n";
+        }
+        expected += "This window therefore cannot show its movie.\r\n\r\n";
+        EXPECT_EQ(std::string(text).rfind(expected, 0), 0u) << text;
         EXPECT_NE(std::string(text).find("its main window stays open"), std::string::npos) << text;
         // This process has no activity log, so there is no log to point at.
         EXPECT_EQ(std::string(text).find("activity log"), std::string::npos) << text;

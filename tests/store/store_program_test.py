@@ -23,6 +23,8 @@ import driver
 WM_PX_SHOW_STORE = 0x413
 WM_PX_SHOW_CAMERA_SHELF = 0x419
 VK_ESCAPE = 0x1B
+NOT_INSTALLED = ("The Shockwave Flash ActiveX control (class %s) is not installed on this "
+                 "computer" % driver.CONTROL_CLSID)
 SHOW_STORE_PUSH = '<invoke name="DoShowStore" returntype="xml"><arguments></arguments></invoke>'
 
 
@@ -222,7 +224,8 @@ class MissingMovieTest(unittest.TestCase):
     def assert_explains(self, notice, missing, still_works, log_path):
         in_dialog_font, text = notice
         self.assertTrue(in_dialog_font, text)
-        for part in (missing, still_works, "is otherwise running",
+        for part in (missing + ".\r\nThis window therefore cannot show its movie.\r\n\r\n",
+                     still_works, "is otherwise running",
                      "The store's activity log, with the details, is " + log_path):
             self.assertIn(part, text)
 
@@ -249,10 +252,8 @@ class MissingMovieTest(unittest.TestCase):
                     self.assertEqual(window["cw"], 0, "no control window expected")
                     _, log_path = last_log_run()
                     notice = session.probe.wait_notice("Vellamar")
-                    self.assert_explains(
-                        notice, "Shockwave Flash ActiveX control (class %s) is not installed"
-                        % driver.CONTROL_CLSID, '"Check for Update..." still checks for '
-                        "updates and downloads them", log_path)
+                    self.assert_explains(notice, NOT_INSTALLED, '"Check for Update..." still '
+                                         "checks for updates and downloads them", log_path)
                     screenshot("store-without-control")
 
                     # "Check for Update..." through the host link: the required update is
@@ -266,9 +267,8 @@ class MissingMovieTest(unittest.TestCase):
 
                     session.probe.post_to_store(WM_PX_SHOW_CAMERA_SHELF)
                     self.assert_explains(
-                        session.probe.wait_notice("CameraShelf"),
-                        "Shockwave Flash ActiveX control (class %s) is not installed"
-                        % driver.CONTROL_CLSID, "its main window stays open", log_path)
+                        session.probe.wait_notice("CameraShelf"), NOT_INSTALLED,
+                        "its main window stays open", log_path)
                     screenshot("camera-shelf-without-control")
 
                     self.assertEqual(session.probe.command("close"), "close ok")
