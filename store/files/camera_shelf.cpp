@@ -11,6 +11,7 @@
 #include "store/files/camera_thumbnails.h"
 #include "store/shell/activity_log.h"
 #include "store/shell/flash_call_handler.h"
+#include "store/shell/missing_movie_notice.h"
 
 namespace {
 
@@ -171,8 +172,20 @@ void CCameraShelf::OnInitDialog() {
             ? m_flash.CreateFromFactory(m_controlFactory, m_window, IDC_CAMERASHELF_FLASH, place,
                                         &m_controlFailure)
             : m_flash.Create(m_window, IDC_CAMERASHELF_FLASH, place, &m_controlFailure);
+    MovieProblem problem;
     if (!created) {
         LogLine("Camera shelf: no Flash control (%s)", m_controlFailure.c_str());
+        SetControlFailure(problem, m_flash.FailureCode());
+    }
+    const std::string moviePath = m_host.InstallFolder() + kShelfMovie;
+    if (!MovieFileExists(moviePath)) {
+        LogLine("Camera shelf: the movie %s is missing", moviePath.c_str());
+        // A control without a movie would only cover the explanation.
+        m_flash.Destroy();
+        problem.missingMovie = moviePath;
+    }
+    if (problem.Any()) {
+        ExplainMissingMovie(problem);
         return;
     }
     const HWND control = m_flash.GetControlWindow();
@@ -180,7 +193,12 @@ void CCameraShelf::OnInitDialog() {
         ShowWindow(control, SW_SHOW);
     }
     BindFlashCallHandler(m_flash, m_host.TransferStatus(), nullptr);
-    m_flash.LoadMovie(0, m_host.InstallFolder() + kShelfMovie);
+    m_flash.LoadMovie(0, moviePath);
+}
+
+void CCameraShelf::ExplainMissingMovie(const MovieProblem& problem) {
+    ShowMissingMovieNotice(
+        m_window, MissingMovieNoticeText(problem, NoticeWindow::kCameraShelf, ActivityLogPath()));
 }
 
 CameraShelves::CameraShelves(ICameraShelfHost& host, DWORD replyTimeoutMs)

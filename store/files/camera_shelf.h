@@ -15,6 +15,7 @@
 #include "store/shell/shockwave_flash.h"
 
 class ITransferStatusSource;
+struct MovieProblem;
 
 // What a shelf needs from the store's main window.
 class ICameraShelfHost {
@@ -55,7 +56,8 @@ public:
     // Creates the window from template 131 with the desktop as parent, places it topmost
     // at 0, 0, hosts the Flash control in it and loads the shelf movie. With a null
     // `controlFactory` the registered control is used. False when the window could not be
-    // made; a missing control only leaves the window without a movie (ControlFailure).
+    // made; a missing control or movie file only leaves the window without a movie, saying
+    // why in its client area (ControlFailure has the control's reason).
     bool Create(IClassFactory* controlFactory);
     // Destroys the control and the window; safe to call again.
     void Destroy();
@@ -95,6 +97,8 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
+    // Shows in the window why it has no movie.
+    void ExplainMissingMovie(const MovieProblem& problem);
 
     ICameraShelfHost& m_host;
     HWND m_window = nullptr;

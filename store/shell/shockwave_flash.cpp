@@ -38,11 +38,11 @@ std::string ErrorText(const char* what, HRESULT hr) {
 std::string CreationFailure(HRESULT hr) {
     switch (hr) {
         case REGDB_E_CLASSNOTREG:
-            return "control not installed: class not registered";
+            return ErrorText("control not installed: class not registered", hr);
         case E_NOINTERFACE:
-            return "control not usable: not an OLE object";
+            return ErrorText("control not usable: not an OLE object", hr);
         case CO_E_NOTINITIALIZED:
-            return "control not created: OLE not initialised on this thread";
+            return ErrorText("control not created: OLE not initialised on this thread", hr);
         default:
             return ErrorText("control not created", hr);
     }
@@ -428,7 +428,8 @@ bool CShockwaveflash1::CreateOfClass(const CLSID& classId, HWND parent, int cont
     HRESULT hr = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                   reinterpret_cast<void**>(&object));
     if (FAILED(hr) || object == nullptr) {
-        SetReason(reason, CreationFailure(FAILED(hr) ? hr : E_FAIL));
+        m_failureCode = FAILED(hr) ? hr : E_FAIL;
+        SetReason(reason, CreationFailure(m_failureCode));
         return false;
     }
     return Host(object, parent, controlId, rect, reason);
@@ -438,6 +439,7 @@ bool CShockwaveflash1::CreateFromFactory(IClassFactory* factory, HWND parent, in
                                          const RECT& rect, std::string* reason) {
     Destroy();
     if (factory == nullptr) {
+        m_failureCode = REGDB_E_CLASSNOTREG;
         SetReason(reason, "control not installed: no class factory");
         return false;
     }
@@ -445,7 +447,8 @@ bool CShockwaveflash1::CreateFromFactory(IClassFactory* factory, HWND parent, in
     HRESULT hr =
         factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(&object));
     if (FAILED(hr) || object == nullptr) {
-        SetReason(reason, CreationFailure(FAILED(hr) ? hr : E_FAIL));
+        m_failureCode = FAILED(hr) ? hr : E_FAIL;
+        SetReason(reason, CreationFailure(m_failureCode));
         return false;
     }
     return Host(object, parent, controlId, rect, reason);
@@ -453,6 +456,8 @@ bool CShockwaveflash1::CreateFromFactory(IClassFactory* factory, HWND parent, in
 
 bool CShockwaveflash1::Host(IOleObject* object, HWND parent, int controlId, const RECT& rect,
                             std::string* reason) {
+    // Steps below that fail without an HRESULT of their own leave this.
+    m_failureCode = E_FAIL;
     m_object = object;
     m_site = new (std::nothrow) FlashSite(parent, rect);
     if (m_site == nullptr) {
@@ -464,6 +469,7 @@ bool CShockwaveflash1::Host(IOleObject* object, HWND parent, int controlId, cons
     // initialises itself.
     HRESULT hr = m_object->SetClientSite(static_cast<IOleClientSite*>(m_site));
     if (FAILED(hr)) {
+        m_failureCode = hr;
         SetReason(reason, ErrorText("control refused its site", hr));
         Destroy();
         return false;
@@ -484,6 +490,7 @@ bool CShockwaveflash1::Host(IOleObject* object, HWND parent, int controlId, cons
     hr = m_object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(m_site),
                           0, parent, &place);
     if (FAILED(hr)) {
+        m_failureCode = hr;
         SetReason(reason, ErrorText("control not activated", hr));
         Destroy();
         return false;
@@ -516,6 +523,7 @@ bool CShockwaveflash1::Host(IOleObject* object, HWND parent, int controlId, cons
         Destroy();
         return false;
     }
+    m_failureCode = S_OK;
     return true;
 }
 

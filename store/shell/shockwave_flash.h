@@ -43,6 +43,11 @@ public:
 
     bool IsCreated() const { return m_object != nullptr; }
 
+    // The HRESULT of the step that made the last creation fail (REGDB_E_CLASSNOTREG when
+    // the control is not installed; E_FAIL for a step that gives none); S_OK once a
+    // creation has succeeded.
+    HRESULT FailureCode() const { return m_failureCode; }
+
     // The control's own window (null when the control is windowless or not created).
     HWND GetControlWindow() const;
 
@@ -76,4 +81,5 @@ private:
     DWORD m_eventCookie = 0;
     FlashSite* m_site = nullptr;
     FlashEventSink* m_sink = nullptr;
+    HRESULT m_failureCode = S_OK;
 };

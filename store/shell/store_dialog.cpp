@@ -16,6 +16,7 @@
 #include "store/shell/drag_out_plan.h"
 #include "store/shell/dropped_files.h"
 #include "store/shell/file_drag_source.h"
+#include "store/shell/missing_movie_notice.h"
 #include "store/shell/movie_window_keys.h"
 #include "store/shell/script_call.h"
 #include "store/shell/script_commands.h"
@@ -254,12 +255,26 @@ void CPXStoreDlg::OnInitDialog() {
     OpenActivityLog((m_settings.cacheRootFolder + "\\log.txt").c_str());
     // Refused certificates and servers trusted without a revocation answer go to the log.
     SetTlsNoticeWriter([](const char* line) { LogLine("%s", line); });
+    const std::string moviePath = m_settings.installFolder + kStoreMovieName;
+    MovieProblem movieProblem;
     if (!controlFailure.empty()) {
         LogLine("The Flash control could not be created (%s); the store runs without its movie",
                 controlFailure.c_str());
+        SetControlFailure(movieProblem, m_flash.FailureCode());
+    }
+    if (!MovieFileExists(moviePath)) {
+        LogLine("The movie %s is missing; the store runs without it", moviePath.c_str());
+        // A control without a movie would only cover the explanation.
+        m_flash.Destroy();
+        movieProblem.missingMovie = moviePath;
     }
 
     PlaceWindowAndControl();
+    if (movieProblem.Any()) {
+        ShowMissingMovieNotice(
+            m_window,
+            MissingMovieNoticeText(movieProblem, NoticeWindow::kMainWindow, ActivityLogPath()));
+    }
 
     m_transferHost = std::make_unique<StoreTransferHost>(this, m_openWorkers);
     m_transfers = std::make_unique<TransferManager>(m_runner, *m_transferHost);
@@ -269,7 +284,7 @@ void CPXStoreDlg::OnInitDialog() {
 
     BindFlashCallHandler(m_flash, m_transfers.get(), this);
     if (m_flash.IsCreated()) {
-        m_flash.LoadMovie(0, m_settings.installFolder + kStoreMovieName);
+        m_flash.LoadMovie(0, moviePath);
     }
 
     m_requests.SetTarget(m_window);

@@ -20,6 +20,7 @@
 #include "store/files/camera_shelf.h"
 #include "store/files/camera_shelf_commands.h"
 #include "store/files/camera_shelf_ids.h"
+#include "store/shell/missing_movie_notice_ids.h"
 #include "store/shell/script_call.h"
 #include "store/shell/script_commands.h"
 #include "temp_tree.h"
@@ -31,7 +32,6 @@ constexpr DWORD kWaitMs = 10000;
 constexpr int kHostId = 9;
 // The shelves' bound for the host's answer; short, so that the silent host costs little.
 constexpr DWORD kReplyBoundMs = 1500;
-const char kInstallFolder[] = "C:\\PXStore\\";
 
 constexpr UINT kAnswerLaterMessage = WM_APP + 1;
 constexpr UINT kStopMessage = WM_APP + 2;
@@ -258,16 +258,45 @@ public:
 class ShelfHost : public ICameraShelfHost {
 public:
     std::string transferDirectory;
+    std::string installFolder;
     CPXHidMessageWin* link = nullptr;
 
     std::string TransferDirectory() const override { return transferDirectory; }
-    std::string InstallFolder() const override { return kInstallFolder; }
+    std::string InstallFolder() const override { return installFolder; }
     int HostId() const override { return kHostId; }
     CPXHidMessageWin* LinkWindow() override { return link; }
     ITransferStatusSource* TransferStatus() override { return nullptr; }
 };
 
 using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+
+// A control that is registered but cannot be made: its factory fails every creation.
+class FailingFactory : public IClassFactory {
+public:
+    explicit FailingFactory(HRESULT failure) : m_failure(failure) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)
+                   ? static_cast<IClassFactory*>(this)
+                   : nullptr;
+        return *out != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    // Lives on the test's stack.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** out) override {
+        if (out != nullptr) {
+            *out = nullptr;
+        }
+        return m_failure;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    HRESULT m_failure;
+};
 
 struct DispatchResult {
     ScriptResult::Kind kind;
@@ -302,6 +331,8 @@ protected:
         m_link = std::make_unique<CPXHidMessageWin>(&m_actions);
         ASSERT_TRUE(m_link->Create());
         m_host.transferDirectory = m_tree.Root();
+        m_tree.Write("PXStore\\CameraShelf.swf", "movie placeholder");
+        m_host.installFolder = m_tree.Path("PXStore") + "\\";
         m_host.link = m_link.get();
         m_shelves = std::make_unique<CameraShelves>(m_host, kReplyBoundMs);
         m_shelves->SetControlFactory(m_factory);
@@ -344,9 +375,12 @@ protected:
     CCameraShelf* OpenDrivenShelf() {
         CCameraShelf* shelf = OpenShelf();
         EXPECT_TRUE(m_driver.Accept());
+        std::string path;
+        for (char c : m_host.installFolder + "CameraShelf.swf") {
+            path += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
         EXPECT_EQ(m_driver.ReadLine(),
-                  "{\"event\":\"loadMovie\",\"layer\":0,\"path\":\"C:\\\\PXStore\\\\"
-                  "CameraShelf.swf\"}");
+                  "{\"event\":\"loadMovie\",\"layer\":0,\"path\":\"" + path + "\"}");
         return shelf;
     }
 
@@ -447,6 +481,66 @@ TEST_F(CameraShelfTest, OpensATopmostShelfAtTheOriginWithItsControlAndMovie) {
     EXPECT_NE(second->Window(), window);
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_TRUE(IsWindowVisible(second->Window()));
+}
+
+TEST_F(CameraShelfTest, WithoutItsMovieOrControlTheShelfSaysWhyInItsOwnFont) {
+    FailingFactory failing(E_OUTOFMEMORY);
+    struct Case {
+        const char* label;
+        IClassFactory* factory;  // null: the stand-in's
+        bool movieThere;
+        std::vector<std::string> missing;  // lines of what the text names as missing
+    };
+    const std::string movieLine =
+        "The movie file " + m_host.installFolder + "CameraShelf.swf is missing.";
+    const std::string controlLine =
+        "The Shockwave Flash ActiveX control (class {D27CDB6E-AE6D-11CF-96B8-444553540000}) is "
+        "installed but could not be started (error 0x8007000E).";
+    const Case cases[] = {
+        {"no movie file", nullptr, false, {movieLine}},
+        {"control not created", &failing, true, {controlLine}},
+        {"neither", &failing, false, {controlLine, movieLine}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (!c.movieThere) {
+            ASSERT_TRUE(DeleteFileA((m_host.installFolder + "CameraShelf.swf").c_str()));
+        }
+        m_shelves->SetControlFactory(c.factory != nullptr ? c.factory : m_factory);
+        CCameraShelf* shelf = OpenShelf();
+        ASSERT_NE(shelf, nullptr);
+        const HWND window = shelf->Window();
+        // No control is left to cover the explanation; the window keeps its size and title.
+        EXPECT_EQ(GetDlgItem(window, IDC_CAMERASHELF_FLASH), nullptr);
+        EXPECT_FALSE(shelf->Flash().IsCreated());
+        char caption[64] = {};
+        GetWindowTextA(window, caption, sizeof(caption));
+        EXPECT_STREQ(caption, "CameraShelf");
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        EXPECT_EQ(frame.right - frame.left, 632);
+        EXPECT_EQ(frame.bottom - frame.top, 322);
+
+        const HWND notice = GetDlgItem(window, IDC_MOVIE_NOTICE);
+        ASSERT_NE(notice, nullptr);
+        char className[16] = {};
+        GetClassNameA(notice, className, sizeof(className));
+        EXPECT_STREQ(className, "Static");
+        EXPECT_TRUE(IsWindowVisible(notice));
+        EXPECT_EQ(SendMessageA(notice, WM_GETFONT, 0, 0), SendMessageA(window, WM_GETFONT, 0, 0));
+        char text[2048] = {};
+        SendMessageA(notice, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+        std::string expected;
+        for (const std::string& line : c.missing) {
+            expected += line + "\r\n";
+        }
+        expected += "This window therefore cannot show its movie.\r\n\r\n";
+        EXPECT_EQ(std::string(text).rfind(expected, 0), 0u) << text;
+        EXPECT_NE(std::string(text).find("its main window stays open"), std::string::npos) << text;
+        // This process has no activity log, so there is no log to point at.
+        EXPECT_EQ(std::string(text).find("activity log"), std::string::npos) << text;
+        m_tree.Write("PXStore\\CameraShelf.swf", "movie placeholder");
+    }
 }
 
 TEST_F(CameraShelfTest, InitGivesTheFolderAndListAndKeepsTheListWhenPicturesGo) {

@@ -216,7 +216,8 @@ TEST_F(FlashHostTest, CreationFailuresLeaveNoControlAndSayWhy) {
     CShockwaveflash1 control;
     std::string reason;
     EXPECT_FALSE(control.CreateOfClass(kUnregistered, m_window, kControlId, kPlace, &reason));
-    EXPECT_EQ(reason, "control not installed: class not registered");
+    EXPECT_EQ(reason, "control not installed: class not registered: error 0x80040154");
+    EXPECT_EQ(control.FailureCode(), REGDB_E_CLASSNOTREG);
     EXPECT_FALSE(control.IsCreated());
     EXPECT_FALSE(control.CallFunction("<invoke name=\"Push\"/>", nullptr));
     EXPECT_FALSE(control.LoadMovie(0, "C:\\x\\Aerin.swf"));
@@ -225,11 +226,14 @@ TEST_F(FlashHostTest, CreationFailuresLeaveNoControlAndSayWhy) {
     reason.clear();
     EXPECT_FALSE(control.CreateFromFactory(nullptr, m_window, kControlId, kPlace, &reason));
     EXPECT_EQ(reason, "control not installed: no class factory");
+    EXPECT_EQ(control.FailureCode(), REGDB_E_CLASSNOTREG);
 
     // A failed creation replaces a working control rather than leaving it half alive.
     ASSERT_TRUE(Create(control));
+    EXPECT_EQ(control.FailureCode(), S_OK);
     EXPECT_FALSE(control.CreateOfClass(kUnregistered, m_window, kControlId, kPlace, nullptr));
     EXPECT_FALSE(control.IsCreated());
+    EXPECT_EQ(control.FailureCode(), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(m_canUnload(), S_OK);
     EXPECT_EQ(CShockwaveflash1::ContainerObjectsAlive(), 0);
 }

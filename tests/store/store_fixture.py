@@ -219,6 +219,27 @@ class Probe(LineReader):
                 raise driver.DriverError("window state not reached: %r" % (window,))
             time.sleep(0.25)
 
+    def notice(self, title):
+        """The explanation the top-level window titled title shows in place of its movie, as
+        (whether it is in the window's own font, its text), or None when it shows none."""
+        line = self.command("notice " + title)
+        if line == "notice none":
+            return None
+        words = line.split(" ", 2)
+        text = bytes.fromhex(words[2] if len(words) > 2 else "").decode("latin-1")
+        return words[1] == "dialog-font", text
+
+    def wait_notice(self, title, timeout=30.0):
+        """The explanation of the window titled title, once that window shows one."""
+        deadline = time.monotonic() + timeout
+        while True:
+            notice = self.notice(title)
+            if notice is not None:
+                return notice
+            if time.monotonic() > deadline:
+                raise driver.DriverError("%s shows no explanation" % title)
+            time.sleep(0.25)
+
     def close(self):
         stop_line_program(self.process)
 
@@ -233,16 +254,25 @@ class Probe(LineReader):
             time.sleep(0.2)
 
 
-class StoreSession:
-    """One installation of PXStore.exe with its probe and movie driver."""
+MOVIES = ("Aerin.swf", "CameraShelf.swf")
 
-    def __init__(self, settings_xml=None):
+
+class StoreSession:
+    """One installation of PXStore.exe with its probe and movie driver. The installation
+    holds the movies named in movies (all of them by default) beside the program: the
+    Flash control stand-in never reads them, but the store plays only movies that are
+    there."""
+
+    def __init__(self, settings_xml=None, movies=MOVIES):
         register_once()
         self.root = tempfile.mkdtemp(prefix="pxstore-")
         self.install = os.path.join(self.root, "Vellamar Plenthra")
         os.makedirs(self.install)
         self.exe = os.path.join(self.install, "PXStore.exe")
         shutil.copy(os.environ["PX_STORE_EXE"], self.exe)
+        for name in movies:
+            with open(os.path.join(self.install, name), "wb") as f:
+                f.write(b"movie placeholder")
         if settings_xml is not None:
             os.makedirs(os.path.join(self.install, "plugcfg"))
             with open(os.path.join(self.install, "plugcfg", "pxplugin.xml"), "w") as f:

@@ -9,7 +9,8 @@
 //                                                          -> "post-main MSG ok|missing"
 //   window           the main window "Vellamar"            -> "window none" or
 //                    "window visible=V x=X y=Y w=W h=H cx=.. cy=.. cw=.. ch=.."
-//                    (c*: the first child, the Flash control, in client coordinates)
+//                    (c*: the first child that is not a Static, the Flash control, in
+//                    client coordinates)
 //   find-window T    the top-level window titled T (rest of the line) -> "find-window none"
 //                    or "find-window visible=V x=X y=Y w=W h=H"
 //   key VK           posts a key-down of VK to the control's window -> "key VK"
@@ -23,6 +24,10 @@
 //   hold MS          answers, then looks at no message for MS ms (a busy 3ds Max): the
 //                    host windows take nothing and no command is read meanwhile
 //                                                          -> "hold MS"
+//   notice T         the explanation (a Static child) of the top-level window titled T
+//                    -> "notice none" or "notice FONT HEX": FONT is "dialog-font" when it
+//                    uses its window's font (else "other-font"), HEX its text as read with
+//                    WM_GETTEXT, in hexadecimal
 //   pid              this process's id                     -> "pid N"
 //   quit             ends the probe                        -> "bye"
 // Texts the store sends to a host window print as "open-file PATH".
@@ -61,9 +66,42 @@ HWND MainWindow() {
     return FindWindowA(nullptr, "Vellamar");
 }
 
+bool IsStatic(HWND window) {
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof(className));
+    return lstrcmpiA(className, "Static") == 0;
+}
+
+// The explanation a window shows without its movie is a Static; the control never is.
 BOOL CALLBACK FirstChild(HWND child, LPARAM found) {
+    if (IsStatic(child)) {
+        return TRUE;
+    }
     *reinterpret_cast<HWND*>(found) = child;
     return FALSE;
+}
+
+std::string DescribeNotice(const std::string& title) {
+    HWND window = FindWindowA(nullptr, title.c_str());
+    HWND notice = window != nullptr ? FindWindowExA(window, nullptr, "Static", nullptr) : nullptr;
+    if (notice == nullptr) {
+        return "notice none";
+    }
+    const LRESULT length = SendMessageA(notice, WM_GETTEXTLENGTH, 0, 0);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+    const LRESULT copied = SendMessageA(notice, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                        reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    const bool dialogFont =
+        SendMessageA(notice, WM_GETFONT, 0, 0) == SendMessageA(window, WM_GETFONT, 0, 0);
+    std::string line = dialogFont ? "notice dialog-font " : "notice other-font ";
+    static const char kDigits[] = "0123456789abcdef";
+    for (char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
+        line += kDigits[c >> 4];
+        line += kDigits[c & 0x0F];
+    }
+    return line;
 }
 
 HWND ControlWindow(HWND main) {
@@ -204,6 +242,10 @@ void RunCommand(const std::string& line) {
         const bool posted =
             dialog != nullptr && PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         Say(posted ? "end-dialog ok" : "end-dialog missing");
+    } else if (verb == "notice") {
+        std::string title;
+        std::getline(words >> std::ws, title);
+        Say(DescribeNotice(title));
     } else if (verb == "pid") {
         Say("pid " + std::to_string(GetCurrentProcessId()));
     } else if (!verb.empty()) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The real PXStore.exe under Wine: start-up forms, settings, Init and StoreConfig,
 deferred pushes, hidden start, second start, the host going away, keys and the close
-box, and a download the movie starts. The movie is played through the Flash control
-stand-in, host plug-ins through store_probe.exe."""
+box, a download the movie starts, the camera shelf, and the explanation the windows show
+without the control or without their movies (with the update check through the host link
+still working). The movie is played through the Flash control stand-in, host plug-ins
+through store_probe.exe."""
 
 import os
 import glob
@@ -20,6 +22,7 @@ import uuid
 
 import store_fixture
 from store_fixture import StoreSession, invoke, linux_path, reply_value, screenshot
+import store_update_test as update_fixture
 import driver
 
 WM_PX_SHOW_STORE = 0x413
@@ -30,6 +33,8 @@ VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN = 0x25, 0x26, 0x27, 0x28
 # What a framework container sets on the control before its first movie.
 CONTROL_PROPERTIES = {"event": "properties", "WMode": "Window", "Quality2": "High",
                       "Scale": "ShowAll"}
+NOT_INSTALLED = ("The Shockwave Flash ActiveX control (class %s) is not installed on this "
+                 "computer" % driver.CONTROL_CLSID)
 SHOW_STORE_PUSH = '<invoke name="DoShowStore" returntype="xml"><arguments></arguments></invoke>'
 
 
@@ -59,6 +64,8 @@ class StartAndSettingsTest(unittest.TestCase):
                 self.assertEqual((window["cx"], window["cy"], window["cw"], window["ch"]),
                                  (2, 0, width - 10, height - 28))
                 if xml is None:
+                    # Control and movie are there: the movie plays, nothing explains.
+                    self.assertIsNone(session.probe.notice("Vellamar"))
                     screenshot("store-main-window")
 
     def test_init_reports_cache_root_and_host(self):
@@ -483,33 +490,114 @@ class ArgumentTextTest(unittest.TestCase):
                 self.assertEqual(parts[0]["size"], 102)
 
 
-class MissingControlTest(unittest.TestCase):
-    def test_without_the_control_the_window_opens_and_the_log_says_why(self):
+def last_log_run():
+    """The lines the last store run wrote to the log in the prefix's profile, and the log's
+    path as the store sees it."""
+    logs = glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", "*",
+                                  "Vellamar Plenthra", "log.txt"))
+    assert len(logs) == 1, logs
+    user = os.path.basename(os.path.dirname(os.path.dirname(logs[0])))
+    with open(logs[0], "rb") as f:
+        last_run = f.read().decode("latin-1").rsplit("LOG BEGIN", 1)[1]
+    return last_run, "C:\\users\\%s\\Vellamar Plenthra\\log.txt" % user
+
+
+class MissingMovieTest(unittest.TestCase):
+    """Without the control or the movie files each window explains in its client area what
+    is missing, what still works and where the log is; the host link keeps working."""
+
+    def assert_explains(self, notice, missing, still_works, log_path):
+        in_dialog_font, text = notice
+        self.assertTrue(in_dialog_font, text)
+        for part in (missing + ".\r\nThis window therefore cannot show its movie.\r\n\r\n",
+                     still_works, "is otherwise running",
+                     "The store's activity log, with the details, is " + log_path):
+            self.assertIn(part, text)
+
+    def test_without_the_control_the_windows_explain_and_updates_still_arrive(self):
+        site = update_fixture.UpdateSite()
         try:
-            with StoreSession() as session:
+            with StoreSession(settings_xml=site.settings()) as session:
                 # The session registers the stand-in; take it away again for this run.
                 clsid_key = "HKCR\\CLSID\\" + driver.CONTROL_CLSID
                 subprocess.run([driver.wine_loader(), "reg", "delete", clsid_key, "/f"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120,
                                check=True)
-                session.probe.command("host 14")
-                session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)],
-                              wait_movie=False)
-                window = session.probe.wait_window(lambda w: w["visible"] == 1)
-                self.assertEqual(window["cw"], 0, "no control window expected")
-                # The host link works without a movie: the window comes to the front.
-                session.probe.post_to_store(WM_PX_SHOW_STORE)
-                self.assertEqual(session.probe.command("close"), "close ok")
-                self.assertEqual(session.wait_exit(60), 0)
-                logs = glob.glob(os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", "*",
-                                              "Vellamar Plenthra", "log.txt"))
-                self.assertEqual(len(logs), 1, logs)
-                with open(logs[0], "rb") as f:
-                    last_run = f.read().decode("latin-1").rsplit("LOG BEGIN", 1)[1]
-                self.assertIn("The Flash control could not be created", last_run)
+                site.serve(update_fixture.link_descriptor(
+                    site.file_url("update_marker.exe"), True))
+                watch = update_fixture.DialogWatch("ok")
+                try:
+                    session.probe.command("host 14")
+                    # Started hidden: only the host link can bring the window forward.
+                    session.start(["HideWindowsAPPHOSTID", "14", "APPPID",
+                                   str(session.probe.pid)], wait_movie=False)
+                    session.probe.post_to_store(WM_PX_SHOW_STORE)
+                    window = session.probe.wait_window(lambda w: w["visible"] == 1)
+                    self.assertEqual((window["w"], window["h"]), (1024, 768))
+                    self.assertEqual(window["cw"], 0, "no control window expected")
+                    _, log_path = last_log_run()
+                    notice = session.probe.wait_notice("Vellamar")
+                    self.assert_explains(notice, NOT_INSTALLED, '"Check for Update..." still '
+                                         "checks for updates and downloads them", log_path)
+                    screenshot("store-without-control")
+
+                    # "Check for Update..." through the host link: the required update is
+                    # fetched and started.
+                    update_fixture.post_check(session, False)
+                    marker = site.updates_temp("update.exe") + ".ran"
+                    update_fixture.wait_until(lambda: os.path.exists(marker), 60,
+                                              "the update program starting")
+                    self.assertEqual(len(site.paths(update_fixture.SERVICE_PATH)), 1)
+                    self.assertEqual(site.paths("/files/"), ["/files/update_marker.exe"])
+
+                    session.probe.post_to_store(WM_PX_SHOW_CAMERA_SHELF)
+                    self.assert_explains(
+                        session.probe.wait_notice("CameraShelf"), NOT_INSTALLED,
+                        "its main window stays open", log_path)
+                    screenshot("camera-shelf-without-control")
+
+                    self.assertEqual(session.probe.command("close"), "close ok")
+                    self.assertEqual(session.wait_exit(60), 0)
+                finally:
+                    watch.close()
+                last_run, _ = last_log_run()
+                for line in ("The Flash control could not be created (control not installed: "
+                             "class not registered: error 0x80040154); the store runs without "
+                             "its movie",
+                             "Camera shelf: no Flash control (control not installed: class not "
+                             "registered: error 0x80040154)"):
+                    self.assertEqual(last_run.count(line), 1, last_run)
                 self.assertIn("LOG END", last_run)
         finally:
+            site.close()
             store_fixture.register_again()
+
+    def test_without_the_movie_files_the_windows_name_them(self):
+        with StoreSession(movies=()) as session:
+            session.start(wait_movie=False)
+            window = session.probe.wait_window(lambda w: w["visible"] == 1)
+            # The control that would only cover the explanation is gone.
+            self.assertEqual(window["cw"], 0, "no control window expected")
+            _, log_path = last_log_run()
+            store_movie = driver.windows_path(os.path.join(session.install, "Aerin.swf"))
+            self.assert_explains(session.probe.wait_notice("Vellamar"),
+                                 "The movie file %s is missing" % store_movie,
+                                 "still brings this window forward", log_path)
+            screenshot("store-without-movie")
+
+            session.probe.post_to_store(WM_PX_SHOW_CAMERA_SHELF)
+            shelf_movie = driver.windows_path(os.path.join(session.install, "CameraShelf.swf"))
+            self.assert_explains(session.probe.wait_notice("CameraShelf"),
+                                 "The movie file %s is missing" % shelf_movie,
+                                 "its main window stays open", log_path)
+            screenshot("camera-shelf-without-movie")
+
+            self.assertEqual(session.probe.command("close"), "close ok")
+            self.assertEqual(session.wait_exit(60), 0)
+            last_run, _ = last_log_run()
+            for line in ("The movie %s is missing; the store runs without it" % store_movie,
+                         "Camera shelf: the movie %s is missing" % shelf_movie):
+                self.assertEqual(last_run.count(line), 1, last_run)
 
 
 class CameraShelfTest(unittest.TestCase):
@@ -533,6 +621,7 @@ class CameraShelfTest(unittest.TestCase):
             session.probe.post_to_store(WM_PX_SHOW_CAMERA_SHELF)
             shelf = session.driver.accept()
             self.assertTrue(shelf.wait_load_movie().endswith("\\CameraShelf.swf"))
+            self.assertIsNone(session.probe.notice("CameraShelf"))
             text = reply_value(shelf.call(invoke("CameraShelfInit")), "CameraShelfInit")
             folder = root + "\\Uploaded"
             self.assertEqual(text, folder + "|\\a.JPG:\\a.JPG|\\c.png:|")

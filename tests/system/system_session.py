@@ -251,10 +251,13 @@ class DialogWatch:
 
 
 class StoreInstall:
-    """PXStore.exe and its settings file in the prefix's C:\\Program Files\\Vellamar
-    Plenthra; whatever was there before is put back by remove()."""
+    """PXStore.exe, its settings file and its two movies in the prefix's C:\\Program
+    Files\\Vellamar Plenthra; whatever was there before is put back by remove(). The movies
+    are placeholders: the Flash control stand-in never reads them, but the store shows them
+    only when they are there."""
 
-    NAMES = ("PXStore.exe", "plugcfg")
+    MOVIES = ("Aerin.swf", "CameraShelf.swf")
+    NAMES = ("PXStore.exe", "plugcfg") + MOVIES
 
     def __init__(self, store_exe, settings_xml):
         self.folder = linux_path(INSTALL_FOLDER_WINDOWS)
@@ -270,6 +273,9 @@ class StoreInstall:
         os.makedirs(os.path.join(self.folder, "plugcfg"))
         with open(os.path.join(self.folder, "plugcfg", "pxplugin.xml"), "w") as f:
             f.write(settings_xml)
+        for name in self.MOVIES:
+            with open(os.path.join(self.folder, name), "wb") as f:
+                f.write(b"movie placeholder")
 
     def remove(self):
         for name in self.NAMES:
