@@ -1266,12 +1266,15 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& star
                 return 0;
             }
         } else if (prefixLength != 0 || p.startByte >= 0) {
+            // A scan that continues after a match mostly stands on the next one already.
             const int first = prefixLength != 0 ? prefix[0] : p.startByte;
-            const void* hit = std::memchr(t + s, first, n - s);
-            if (hit == nullptr) {
-                return 0;
+            if (t[s] != first) {
+                const void* hit = std::memchr(t + s, first, n - s);
+                if (hit == nullptr) {
+                    return 0;
+                }
+                s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
             }
-            s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
         } else if (set != nullptr) {
             while (s < n && !set[t[s]]) {
                 ++s;
