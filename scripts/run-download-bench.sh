@@ -4,7 +4,10 @@
 # 127.0.0.1, natively and with the x86_64 Windows build under Wine, and prints
 #   RATIO download-vs-curl <curl time / our time>
 #   RATIO download-wine-vs-curl <curl time / our time under Wine>
-# Above 1 means ours is faster. Every measurement takes the fastest of RUNS runs.
+#   RATIO memory-headroom/download <64 MB / peak working set of the Windows build>
+# Above 1 means ours is faster (or, for memory, stays below 64 MB; the peak comes from
+# GetProcessMemoryInfo inside the Windows build, over all its runs).
+# Every measurement takes the fastest of RUNS runs.
 #
 #   scripts/run-download-bench.sh [NATIVE_BENCH_BUILD_DIR] [WIN64_BUILD_DIR] [WINE_PREFIX_DIR]
 #
@@ -67,8 +70,12 @@ winpath() { echo "Z:$1" | tr '/' '\\'; }
 wine_output="$("$root/scripts/wine-session.sh" "$prefix" sh -c '"$PX_WINE" "$1" "$2" "$3" "$4"' \
   sh "$win_cli" "$url" "$(winpath "$work/out/wine.bin")" "$runs" | tr -d '\r')"
 wine_best=$(echo "$wine_output" | awk '$1 == "download" { print $2 }')
+wine_peak=$(echo "$wine_output" | awk '$1 == "peak-working-set" { print $2 }')
 [ -n "$native_best" ] && [ -n "$wine_best" ] || { echo "run-download-bench: no timings" >&2; exit 1; }
+[ -n "$wine_peak" ] && [ "$wine_peak" -gt 0 ] || { echo "run-download-bench: no peak working set" >&2; exit 1; }
 
 echo "1 GiB: curl $curl_best s, download client $native_best s, under Wine $wine_best s"
 awk -v a="$curl_best" -v o="$native_best" 'BEGIN { printf "RATIO download-vs-curl %.2f\n", a / o }'
 awk -v a="$curl_best" -v o="$wine_best" 'BEGIN { printf "RATIO download-wine-vs-curl %.2f\n", a / o }'
+echo "peak working set of the download client under Wine: $wine_peak bytes"
+awk -v p="$wine_peak" 'BEGIN { printf "RATIO memory-headroom/download %.2f\n", 64 * 1048576 / p }'

@@ -1,6 +1,7 @@
 // Times building one upload package of a folder, as the upload worker does, and prints
-// "package SECONDS SIZE"; then, to show where the time goes, the staging copy alone and the
-// zip alone ("copy SECONDS", "zip SECONDS"). scripts/run-package-bench.sh runs it under Wine.
+// "package SECONDS SIZE" and "peak-working-set BYTES" (the most memory the process held at
+// once while it built the package); then, to show where the time goes, the staging copy alone and
+// the zip alone ("copy SECONDS", "zip SECONDS"). scripts/run-package-bench.sh runs it under Wine.
 //
 //   package_cli CACHE_FOLDER SOURCE_FOLDER
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 #include <string>
 
+#include "bench/peak_memory.h"
 #include "store/files/file_operations.h"
 #include "store/transfers/folder_zipper.h"
 #include "store/transfers/upload_package.h"
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     const double packageTime = Seconds(start);
     const uint64_t size = GetPathSize(package.c_str());
     std::printf("package %.6f %llu\n", packageTime, static_cast<unsigned long long>(size));
+    std::printf("peak-working-set %llu\n", static_cast<unsigned long long>(PeakWorkingSetBytes()));
     removeUploadPackage(package);
 
     const std::string scratch = std::string(argv[1]) + "\\scratch\\tree";
