@@ -5,6 +5,7 @@
 //
 //   download_cli URL LOCAL_PATH [RUNS]
 #include "store/transfers/download_client.h"
+#include "store/transfers/tls_notices.h"
 
 #include "bench/peak_memory.h"
 
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: download_cli URL LOCAL_PATH [RUNS]\n");
         return 2;
     }
+    SetTlsNoticeWriter([](const char* line) { std::fprintf(stderr, "%s\n", line); });
     const std::string url = argv[1];
     const std::string localPath = argv[2];
     const int runs = argc > 3 ? std::atoi(argv[3]) : 1;
@@ -39,7 +41,8 @@ int main(int argc, char** argv) {
         const int result = client.download(url, true);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         if (result != kDownloadDone) {
-            std::fprintf(stderr, "download_cli: result %d, code %d\n", result, client.lastError());
+            std::fprintf(stderr, "download_cli: result %d, code %d, socket error 0x%08X\n", result,
+                         client.lastError(), static_cast<unsigned>(client.socketError()));
             return 1;
         }
         if (best < 0 || took.count() < best)

@@ -26,8 +26,10 @@ int SendTextToPeer(const TextSendRequest& request) {
     data.dwData = request.code;
     data.cbData = static_cast<DWORD>(kLinkPayloadSize);
     data.lpData = payload.bytes;
-    SendMessageA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(request.senderWindow),
-                 reinterpret_cast<LPARAM>(&data));
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(peer, WM_COPYDATA, reinterpret_cast<WPARAM>(request.senderWindow),
+                        reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, kPeerSendTimeoutMs,
+                        &ignored);
     return 1;
 }
 
@@ -54,6 +56,7 @@ bool CLinkWorkers::StartTextSender(TextSendRequest request) {
 }
 
 void CLinkWorkers::WaitAll() {
+    const ULONGLONG deadline = GetTickCount64() + kLinkWorkersWaitMs;
     // A worker may be started while we wait (a handler run by the delivery below), so
     // take the list again until it stays empty.
     for (;;) {
@@ -66,8 +69,13 @@ void CLinkWorkers::WaitAll() {
             return;
         }
         for (HANDLE thread : threads) {
-            WaitDeliveringSentMessages(thread);
+            const ULONGLONG now = GetTickCount64();
+            WaitDeliveringSentMessages(thread,
+                                       now < deadline ? static_cast<DWORD>(deadline - now) : 0);
             CloseHandle(thread);
+        }
+        if (GetTickCount64() >= deadline) {
+            return;
         }
     }
 }

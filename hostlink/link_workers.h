@@ -18,10 +18,18 @@ struct TextSendRequest {
     HWND senderWindow = nullptr;
 };
 
+// How long a sender waits for the peer to handle one message. A peer whose thread is busy
+// or hung (3ds Max loading a scene, a store that stopped answering) must not hold the
+// sender, and through it a shutdown, for ever; the message itself still goes.
+constexpr DWORD kPeerSendTimeoutMs = 5000;
+// How long WaitAll waits for the workers: a sender ends within kPeerSendTimeoutMs.
+constexpr DWORD kLinkWorkersWaitMs = kPeerSendTimeoutMs + 2000;
+
 // Looks the peer up now; when it is missing nothing is sent and the result is 0.
 // Otherwise sends the text in a 521-byte payload and returns 1 once the peer has
-// handled it. Blocks: call it from a worker, or from code that may block (a second
-// store instance's start-up).
+// handled it or kPeerSendTimeoutMs have passed (at once when the peer's thread is
+// hung). Blocks: call it from a worker, or from code that may block (a second store
+// instance's start-up).
 int SendTextToPeer(const TextSendRequest& request);
 
 class CLinkWorkers {
@@ -39,8 +47,9 @@ public:
     // could not be started; whether the peer existed is the worker's own result.
     bool StartTextSender(TextSendRequest request);
 
-    // Waits until every worker started so far has ended. Safe on the thread that owns
-    // the peer window: messages sent to this thread are delivered while it waits.
+    // Waits until every worker started so far has ended, for kLinkWorkersWaitMs at most
+    // (a worker still running then is left to end on its own). Safe on the thread that
+    // owns the peer window: messages sent to this thread are delivered while it waits.
     void WaitAll();
 
 private:

@@ -69,11 +69,18 @@ ReceivedText ReadCopyData(LPARAM lParam) {
     return received;
 }
 
-void WaitDeliveringSentMessages(HANDLE handle) {
+bool WaitDeliveringSentMessages(HANDLE handle, DWORD timeoutMs) {
+    const ULONGLONG start = GetTickCount64();
     for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_SENDMESSAGE);
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            const ULONGLONG elapsed = GetTickCount64() - start;
+            left = elapsed >= timeoutMs ? 0 : static_cast<DWORD>(timeoutMs - elapsed);
+        }
+        const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
         if (result != WAIT_OBJECT_0 + 1) {
-            return;  // signalled, or a failure that waiting again would only repeat
+            // Signalled, timed out, or a failure that waiting again would only repeat.
+            return result == WAIT_OBJECT_0;
         }
         MSG msg;
         PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);

@@ -38,8 +38,8 @@ ReceivedText ReadCopyData(LPARAM lParam);
 
 // Waits for `handle` while delivering messages that other threads send to this thread,
 // so that a worker blocked in SendMessage to one of this thread's windows can finish.
-// Posted messages stay queued.
-void WaitDeliveringSentMessages(HANDLE handle);
+// Posted messages stay queued. Gives up after `timeoutMs` (false); true when signalled.
+bool WaitDeliveringSentMessages(HANDLE handle, DWORD timeoutMs = INFINITE);
 
 // Lets messages that other threads send to this thread through for up to `ms` ms.
 void SleepDeliveringSentMessages(DWORD ms);

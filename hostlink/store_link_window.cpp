@@ -1,6 +1,7 @@
 // The store window of the host link and the store's calls to its host.
 #include "hostlink/store_link_window.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "hostlink/host_link_text.h"
@@ -103,8 +104,16 @@ std::string CPXHidMessageWin::QueryHost(int hostId, DWORD timeoutMs) {
     if (host == nullptr) {
         return std::string();
     }
-    SendMessageA(host, WM_PX_QUERY_HOST, 0, 0);
-    DWORD waited = 0;
+    // A host whose thread is busy must not hold the store: one that did not take the
+    // query within the bound will not answer it in time either.
+    const ULONGLONG sendStart = GetTickCount64();
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutA(host, WM_PX_QUERY_HOST, 0, 0, SMTO_ABORTIFHUNG,
+                            std::min<DWORD>(timeoutMs, kPeerSendTimeoutMs), &ignored) == 0) {
+        return std::string();
+    }
+    const ULONGLONG sent = GetTickCount64() - sendStart;
+    DWORD waited = sent >= timeoutMs ? timeoutMs : static_cast<DWORD>(sent);
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(m_queryLock);

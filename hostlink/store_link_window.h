@@ -74,8 +74,9 @@ public:
     // Sends a text (PXCD_OPEN_FILE and the like) to the host's window from a worker.
     bool SendTextToHost(int hostId, UINT code, const std::string& text, HWND senderWindow);
     // Asks the host for a reply text: sends WM_PX_QUERY_HOST, then polls every 500 ms
-    // for PXCD_HOST_REPLY. Gives the reply, or an empty text when the host is missing or
-    // has not replied within `timeoutMs`. Call it on the window's thread (replies sent
+    // for PXCD_HOST_REPLY. Gives the reply, or an empty text when the host is missing, did
+    // not take the query within kPeerSendTimeoutMs (its thread is busy) or has not replied
+    // within `timeoutMs`. Call it on the window's thread (replies sent
     // meanwhile are delivered while it polls) or on any other thread.
     std::string QueryHost(int hostId, DWORD timeoutMs = kHostQueryTimeoutMs);
 

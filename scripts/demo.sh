@@ -3,7 +3,7 @@
 # through the whole system under Wine, saying what happens at each step: 3ds Max (played
 # by maxhost.exe with the real plug-in) starts the store, the movie (played by
 # scripts/demo_movie.py) searches a small catalogue on the web side stand-in, downloads
-# models into the scene, uploads the scene and a folder, and asks for updates.
+# models into the scene (one over https), uploads the scene and a folder, and asks for updates.
 #
 #   scripts/demo.sh
 #
@@ -19,7 +19,7 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 build="${PX_DEMO_BUILD:-build/win64}"
 out="build/demo"
-targets=(PXStore flash_standin dlgwatch maxhost PXPluginMax)
+targets=(PXStore flash_standin dlgwatch maxhost PXPluginMax trust_authority)
 
 session_pid=""
 cleanup() {

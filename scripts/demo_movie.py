@@ -162,9 +162,12 @@ class Demo:
 
         step(0, "Setting the stage")
         rows = make_catalogue(os.path.join(self.out, "web"))
-        self.web = system.WebSide(os.path.join(self.out, "web"))
-        detail("web side stand-in listening on 127.0.0.1:%d, serving %d sample models"
-               % (self.web.port, len(rows)))
+        # The stand-in's test authority is trusted in the demo's prefix while it runs.
+        os.environ["PX_TRUST_AUTHORITY"] = self.program("tests/trust_authority.exe")
+        self.web = system.WebSide(os.path.join(self.out, "web"), tls=True)
+        detail("web side stand-in listening on 127.0.0.1:%d (https on %d, its test authority"
+               " trusted in the Wine prefix), serving %d sample models"
+               % (self.web.port, self.web.server.tls_ports["good"], len(rows)))
         self.install = system.StoreInstall(self.program("store/shell/PXStore.exe"),
                                            system.store_settings(self.web.port))
         detail("PXStore.exe installed in %s; plugcfg\\pxplugin.xml sends uploads and update"
@@ -184,7 +187,7 @@ class Demo:
 
         self.search_marketplace()
         self.search_catalogue(rows, "lamp")
-        self.download_into_scene(2, "chair.max", 160000)
+        self.download_into_scene(2, "chair.max", 160000, secure=True)
         self.download_into_scene(3, "desk-lamp.obj", 60000)
         self.save_scene()
         self.upload_folder()
@@ -244,10 +247,12 @@ class Demo:
                  if word in name or word in description]
         detail('models matching "%s": %s' % (word, ", ".join(found) or "none"))
 
-    def download_into_scene(self, transfer_id, name, rate):
-        step(transfer_id + 1, "In the store: downloading %s and opening it in 3ds Max" % name)
-        fields = "%d*%s*%s*%d" % (transfer_id, self.web.url("/files/%s?rate=%d" % (name, rate)),
-                                  name, system.PLUGIN_HOST_ID)
+    def download_into_scene(self, transfer_id, name, rate, secure=False):
+        step(transfer_id + 1, "In the store: downloading %s%s and opening it in 3ds Max"
+             % (name, " over https" if secure else ""))
+        path = "/files/%s?rate=%d" % (name, rate)
+        url = self.web.tls_url("good", path) if secure else self.web.url(path)
+        fields = "%d*%s*%s*%d" % (transfer_id, url, name, system.PLUGIN_HOST_ID)
         detail("movie -> DownloadAndOpenFile %s" % fields)
         detail("store -> movie: %s" % self.movie.call("DownloadAndOpenFile", fields))
         follow(self.movie, transfer_id, "KiB")

@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xauth xdotool x11-apps python3-xlib
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libz-mingw-w64-dev libminizip-dev zip unzip curl
+  zlib1g-dev libz-mingw-w64-dev libminizip-dev zip unzip curl openssl
   clang libclang-rt-14-dev clang-format
   libpcre2-dev libpugixml-dev libtinyxml2-dev
   nsis

@@ -2,17 +2,29 @@
 # tests/run_with_webside.sh with a served folder of its own under the build tree.
 # Windows programs go through wine64 by name because ctest does not apply the
 # cross-compiling emulator when the command is a script.
+#
+# With TLS first (Windows builds only; natively it is ignored), the stand-in also serves
+# its TLS ports and the test authority is trusted in the prefix for the program's run.
 function(px_add_webside_test_program name)
-    add_executable(${name} ${ARGN})
+    cmake_parse_arguments(PARSE_ARGV 1 webside "TLS" "" "")
+    add_executable(${name} ${webside_UNPARSED_ARGUMENTS})
     px_warnings(${name})
     target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
+    set(prefix)
+    set(tls)
     if(WIN32)
         set(runner /usr/lib/wine/wine64)
+        if(webside_TLS)
+            set(prefix ${CMAKE_COMMAND} -E env PX_TRUST_AUTHORITY=$<TARGET_FILE:trust_authority>)
+            set(tls --tls)
+            add_dependencies(${name} trust_authority)
+            target_compile_definitions(${name} PRIVATE PX_TEST_WITH_TLS=1)
+        endif()
     else()
         set(runner)
     endif()
     add_test(NAME ${name}
-        COMMAND ${PROJECT_SOURCE_DIR}/tests/run_with_webside.sh
+        COMMAND ${prefix} ${PROJECT_SOURCE_DIR}/tests/run_with_webside.sh ${tls}
             ${CMAKE_CURRENT_BINARY_DIR}/webside-${name} --
             ${runner} $<TARGET_FILE:${name}> --gtest_brief=1)
 endfunction()

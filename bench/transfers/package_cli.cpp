@@ -7,6 +7,7 @@
 //   package_cli CACHE_FOLDER SOURCE_FOLDER
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include <string>
@@ -52,7 +53,10 @@ int main(int argc, char** argv) {
     }
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    const std::string package = buildUploadPackage(argv[1], argv[2]);
+    const std::atomic<bool> never{false};
+    std::string package;
+    const bool built =
+        buildUploadPackage(argv[1], argv[2], never, package) == PackageResult::kBuilt;
     const double packageTime = Seconds(start);
     const uint64_t size = GetPathSize(package.c_str());
     std::printf("package %.6f %llu\n", packageTime, static_cast<unsigned long long>(size));
@@ -76,5 +80,5 @@ int main(int argc, char** argv) {
     std::printf("zip %.6f cpu-user %.3f cpu-kernel %.3f\n", zipTime, userAfter - user,
                 kernelAfter - kernel);
     DeleteFolderTree((std::string(argv[1]) + "\\scratch").c_str());
-    return size > 0 ? 0 : 1;
+    return built && size > 0 ? 0 : 1;
 }

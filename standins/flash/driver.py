@@ -43,23 +43,71 @@ def windows_path(linux_path):
     return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
 
 
-class WebSide:
-    """The web side stand-in on a free port, stopped on exit."""
+TLS_KINDS = ("good", "wrong-name", "expired", "unknown-authority", "revoked",
+             "revocation-unknown")
 
-    def __init__(self, root, server=WEBSIDE_SERVER):
-        self.process = subprocess.Popen(
-            ["python3", server, "--root", root, "--port", "0"],
-            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-        first = self.process.stdout.readline().strip()
-        if not first.startswith("listening 127.0.0.1:"):
-            self.stop()
-            raise DriverError("web side did not start: %r" % first)
-        self.port = int(first.rsplit(":", 1)[1])
+
+def start_webside(root, port=0, tls_dir=None, server=WEBSIDE_SERVER):
+    """Starts the web side stand-in; returns (process, plain port, {TLS kind: port}).
+    With tls_dir the stand-in makes its test authority there and serves TLS too."""
+    command = ["python3", server, "--root", root, "--port", str(port)]
+    if tls_dir is not None:
+        command += ["--tls", tls_dir]
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                               text=True)
+    first = process.stdout.readline().strip()
+    if not first.startswith("listening 127.0.0.1:"):
+        process.kill()
+        raise DriverError("web side did not start: %r" % first)
+    tls_ports = {}
+    while tls_dir is not None and len(tls_ports) < len(TLS_KINDS):
+        line = process.stdout.readline().strip()
+        words = line.split()
+        if len(words) != 3 or words[0] != "tls":
+            process.kill()
+            raise DriverError("web side did not announce its TLS ports: %r" % line)
+        tls_ports[words[1]] = int(words[2].rsplit(":", 1)[1])
+    return process, int(first.rsplit(":", 1)[1]), tls_ports
+
+
+def trust_authority(action, der_path, env=None):
+    """Adds ("add") or removes ("remove") a test authority in the Wine prefix's machine
+    Root store with the trust_authority.exe helper named by PX_TRUST_AUTHORITY."""
+    helper = (env or os.environ).get("PX_TRUST_AUTHORITY")
+    if not helper:
+        raise DriverError("PX_TRUST_AUTHORITY names no trust_authority.exe")
+    subprocess.run([wine_loader(), helper, action, windows_path(der_path)], env=env,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True, timeout=120)
+
+
+class WebSide:
+    """The web side stand-in on a free port, stopped on exit. With tls=True it also
+    serves its TLS ports, and its test authority is trusted in the Wine prefix until
+    stop()."""
+
+    def __init__(self, root, server=WEBSIDE_SERVER, tls=False):
+        self.tls_dir = os.path.abspath(root) + ".tls" if tls else None
+        self.trusted = False
+        self.process, self.port, self.tls_ports = start_webside(
+            root, tls_dir=self.tls_dir, server=server)
+        if tls:
+            try:
+                trust_authority("add", os.path.join(self.tls_dir, "ca.der"))
+                self.trusted = True
+            except Exception:
+                self.stop()
+                raise
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
+    def tls_url(self, kind, path):
+        return "https://127.0.0.1:%d%s" % (self.tls_ports[kind], path)
+
     def stop(self):
+        if self.trusted:
+            self.trusted = False
+            trust_authority("remove", os.path.join(self.tls_dir, "ca.der"))
         if self.process.poll() is None:
             self.process.terminate()
             self.process.wait(timeout=10)

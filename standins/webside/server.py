@@ -5,9 +5,11 @@ An HTTP/1.1 server on 127.0.0.1 that serves files for downloads (with switches t
 make it misbehave on purpose), receives multipart uploads, answers the update
 service, and records every request so that a test can check what was sent.
 
-    python3 server.py --root DIR [--port N]
+    python3 server.py --root DIR [--port N] [--tls CERT_DIR]
 
-The first line on stdout is "listening 127.0.0.1:PORT". See README.md for the routes.
+The first line on stdout is "listening 127.0.0.1:PORT". With --tls, a fresh test
+certificate authority is made in CERT_DIR and every route is also served over TLS on one
+port per test certificate, each announced as "tls KIND 127.0.0.1:PORT". See README.md.
 """
 
 import argparse
@@ -16,6 +18,8 @@ import hashlib
 import json
 import os
 import socket
+import ssl
+import subprocess
 import sys
 import threading
 import time
@@ -160,7 +164,10 @@ class Handler(BaseHTTPRequestHandler):
             self.reply(200, self.server.request_log.as_json_lines(), "application/x-ndjson")
             return
         self.record(int(self.headers.get("Content-Length", "0") or 0))
-        if url.path.startswith("/files/"):
+        if url.path == "/crl/ca.crl" and self.server.crl_path:
+            with open(self.server.crl_path, "rb") as f:
+                self.reply(200, f.read(), "application/pkix-crl")
+        elif url.path.startswith("/files/"):
             self.serve_file(url)
         elif url.path.lower() == "/aerin/aerinpluginconfigurationservice.cfm":
             self.serve_update_descriptor()
@@ -288,6 +295,16 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(b"0\r\n\r\n")
         elif rate > 0:
             self.send_paced(f.read, to_send, rate)
+        elif to_send > 0 and isinstance(self.connection, ssl.SSLSocket):
+            # sendfile() over TLS falls back to 8 KiB writes (8 KiB records); large writes
+            # give full 16 KiB records and keep the server from being the bottleneck.
+            remaining = to_send
+            while remaining > 0:
+                piece = f.read(min(SEND_CHUNK, remaining))
+                if not piece:
+                    break
+                self.connection.sendall(piece)
+                remaining -= len(piece)
         elif to_send > 0:
             self.connection.sendfile(f, start, to_send)
         if drop is not None:
@@ -363,6 +380,7 @@ class Server(ThreadingHTTPServer):
         super().__init__(address, Handler)
         self.root = root
         self.request_log = RequestLog()
+        self.crl_path = None
         self._upload_lock = threading.Condition()
         self._upload_count = 0
         self._stores_pending = 0
@@ -389,13 +407,225 @@ class Server(ThreadingHTTPServer):
         return folder
 
 
+# --- TLS ---------------------------------------------------------------------------
+
+# The kinds of TLS port, in the order they are announced.
+TLS_KINDS = ("good", "wrong-name", "expired", "unknown-authority", "revoked",
+             "revocation-unknown")
+
+AUTHORITY_CONFIG = """\
+[ ca ]
+default_ca = authority
+
+[ authority ]
+dir = {dir}
+database = $dir/{name}-index.txt
+new_certs_dir = $dir/{name}-issued
+serial = $dir/{name}-serial
+crlnumber = $dir/{name}-crlnumber
+certificate = $dir/{name}.pem
+private_key = $dir/{name}-key.pem
+default_md = sha256
+default_days = 30
+default_crl_days = 30
+policy = anything
+unique_subject = no
+copy_extensions = none
+
+[ anything ]
+commonName = supplied
+
+[ req ]
+distinguished_name = request_name
+prompt = no
+
+[ request_name ]
+CN = unused
+
+[ authority_extensions ]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+
+[ server_extensions ]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyEncipherment
+extendedKeyUsage = serverAuth
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+subjectAltName = $ENV::PX_TLS_NAMES
+crlDistributionPoints = URI:$ENV::PX_TLS_CRL_URL
+"""
+
+
+# What the configuration asks of the environment where no certificate is issued.
+UNUSED_NAMES = {"PX_TLS_NAMES": "DNS:unused", "PX_TLS_CRL_URL": "http://unused/"}
+
+
+def openssl(*args, env=None):
+    merged = dict(os.environ)
+    merged.update(env or {})
+    done = subprocess.run(("openssl",) + args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          env=merged)
+    if done.returncode != 0:
+        raise RuntimeError("openssl %s failed:\n%s" % (args[0], done.stdout.decode(errors="replace")))
+
+
+class TestAuthority:
+    """A certificate authority of its own in a folder, run with `openssl ca`, so that
+    certificates can carry any validity period and be revoked into a real CRL."""
+
+    def __init__(self, folder, name, crl_url):
+        self.crl_url = crl_url
+        self.folder = folder
+        self.name = name
+        self.config = os.path.join(folder, name + ".cnf")
+        os.makedirs(os.path.join(folder, name + "-issued"), exist_ok=True)
+        with open(os.path.join(folder, name + "-index.txt"), "w"):
+            pass
+        # Serial numbers drawn at random, as real authorities do: Wine's revocation
+        # check keeps what it found out per serial number, across runs, so counting from
+        # the same start each run would answer for a certificate of an earlier run.
+        with open(os.path.join(folder, name + "-serial"), "w") as f:
+            f.write("%X\n" % (int.from_bytes(os.urandom(15), "big") | 1 << 119))
+        with open(os.path.join(folder, name + "-crlnumber"), "w") as f:
+            f.write("1000\n")
+        with open(self.config, "w") as f:
+            f.write(AUTHORITY_CONFIG.format(dir=folder, name=name))
+        self.pem = os.path.join(folder, name + ".pem")
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650",
+                "-config", self.config, "-extensions", "authority_extensions",
+                "-subj", "/CN=Plenthra Test Authority %s %d" % (name, os.getpid()),
+                "-keyout", os.path.join(folder, name + "-key.pem"), "-out", self.pem,
+                env=UNUSED_NAMES)
+
+    def issue(self, kind, key, names, start, end, crl_url=None):
+        """A certificate for `key` and `names`, valid from `start` to `end` (YYMMDDHHMMSSZ)."""
+        request = os.path.join(self.folder, kind + ".csr")
+        cert = os.path.join(self.folder, kind + ".pem")
+        env = {"PX_TLS_NAMES": names, "PX_TLS_CRL_URL": crl_url or self.crl_url}
+        openssl("req", "-new", "-key", key, "-config", self.config,
+                "-subj", "/CN=%s" % kind, "-out", request, env=env)
+        openssl("ca", "-batch", "-config", self.config, "-extensions", "server_extensions",
+                "-startdate", start, "-enddate", end, "-notext",
+                "-in", request, "-out", cert, env=env)
+        return cert, key
+
+    def revoke(self, cert):
+        openssl("ca", "-config", self.config, "-revoke", cert, "-crl_reason", "keyCompromise",
+                env=UNUSED_NAMES)
+
+    def write_crl(self, der_path):
+        pem = der_path + ".pem"
+        openssl("ca", "-config", self.config, "-gencrl", "-out", pem,
+                env=UNUSED_NAMES)
+        openssl("crl", "-in", pem, "-outform", "DER", "-out", der_path)
+
+
+def stamp(when):
+    return time.strftime("%y%m%d%H%M%SZ", time.gmtime(when))
+
+
+def make_test_certificates(folder, plain_port):
+    """Creates DIR/ca.pem, DIR/ca.der, the CRL and one certificate per TLS kind; returns
+    {kind: (cert, key)} and the CRL's path."""
+    folder = os.path.abspath(folder)
+    os.makedirs(folder, exist_ok=True)
+    crl_url = "http://127.0.0.1:%d/crl/ca.crl" % plain_port
+    authority = TestAuthority(folder, "ca", crl_url)
+    stranger = TestAuthority(folder, "stranger", crl_url)
+    openssl("x509", "-in", authority.pem, "-outform", "DER", "-out",
+            os.path.join(folder, "ca.der"))
+    # One key for every server certificate: making RSA keys is what takes the time here.
+    key = os.path.join(folder, "server-key.pem")
+    openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", key)
+    now = time.time()
+    valid = (stamp(now - 86400), stamp(now + 30 * 86400))
+    # The address also as a DNS entry: the platform name check compares host names with
+    # the DNS entries only (Wine 8 ignores IP entries), while others use the IP entry.
+    good_names = "IP:127.0.0.1, DNS:127.0.0.1, DNS:localhost"
+    made = {
+        "good": authority.issue("good", key, good_names, *valid),
+        "wrong-name": authority.issue("wrong-name", key, "DNS:wrong-name.invalid", *valid),
+        "expired": authority.issue("expired", key, good_names, stamp(now - 60 * 86400),
+                                   stamp(now - 30 * 86400)),
+        "unknown-authority": stranger.issue("unknown-authority", key, good_names, *valid),
+        "revoked": authority.issue("revoked", key, good_names, *valid),
+        # Its revocation list is missing (404): nobody can tell whether it was revoked.
+        "revocation-unknown": authority.issue(
+            "revocation-unknown", key, good_names, *valid,
+            crl_url="http://127.0.0.1:%d/crl/missing.crl" % plain_port),
+    }
+    authority.revoke(made["revoked"][0])
+    crl = os.path.join(folder, "ca.crl")
+    authority.write_crl(crl)
+    return made, crl
+
+
+class TlsServer(Server):
+    """One TLS port: serves the same folder, log and upload store as the plain server.
+    The handshake runs on the connection's own thread, so a client that stalls in it
+    holds up nobody else."""
+
+    def __init__(self, plain, cert, key):
+        super().__init__(("127.0.0.1", 0), plain.root)
+        self.plain = plain
+        self.request_log = plain.request_log
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(cert, key)
+
+    def store_started(self):
+        self.plain.store_started()
+
+    def store_finished(self):
+        self.plain.store_finished()
+
+    def wait_for_stores(self):
+        self.plain.wait_for_stores()
+
+    def next_upload_folder(self):
+        return self.plain.next_upload_folder()
+
+    def finish_request(self, request, client_address):
+        try:
+            request.settimeout(60)
+            connection = self.context.wrap_socket(request, server_side=True)
+            connection.settimeout(None)
+        except (ssl.SSLError, OSError):
+            return  # a client that refuses the certificate ends here
+        try:
+            self.RequestHandlerClass(connection, client_address, self)
+        finally:
+            connection.close()
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], (ssl.SSLError, ConnectionError)):
+            super().handle_error(request, client_address)
+
+
+def start_tls_ports(plain, folder):
+    made, crl = make_test_certificates(folder, plain.server_address[1])
+    plain.crl_path = crl
+    servers = []
+    for kind in TLS_KINDS:
+        server = TlsServer(plain, *made[kind])
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        print("tls %s 127.0.0.1:%d" % (kind, server.server_address[1]), flush=True)
+        servers.append(server)
+    return servers
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--root", required=True, help="folder served under /files/")
     parser.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    parser.add_argument("--tls", metavar="DIR",
+                        help="make a test authority in DIR and serve over TLS too")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), os.path.abspath(args.root))
     print("listening 127.0.0.1:%d" % server.server_address[1], flush=True)
+    if args.tls:
+        start_tls_ports(server, args.tls)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

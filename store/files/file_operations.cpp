@@ -11,6 +11,8 @@
 #include <new>
 #include <string>
 
+#include "store/shell/activity_log.h"
+
 namespace {
 
 // FindFirstFileA/FindNextFileA over "folder\*.*", without "." and "..".
@@ -54,6 +56,22 @@ bool IsFolderEntry(const WIN32_FIND_DATAA& entry) {
     return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// A junction or symbolic link: its contents belong elsewhere (perhaps to an ancestor, which
+// would make a walk go round for ever), so no walk goes through it.
+bool IsLinkEntry(const WIN32_FIND_DATAA& entry) {
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// The text as given or its full form names a whole drive or share ("C:", "..\\..", "\\").
+bool NamesWholeDrive(const char* path) {
+    if (IsWholeDrivePath(path)) {
+        return true;
+    }
+    char full[kPathBufferSize];
+    const DWORD length = GetFullPathNameA(path, sizeof(full), full, nullptr);
+    return length == 0 || length >= sizeof(full) || IsWholeDrivePath(full);
+}
+
 struct TreeFrame {
     char source[kPathBufferSize];
     char destination[kPathBufferSize];
@@ -63,8 +81,14 @@ struct TreeFrame {
 
 enum class TreeMode { kMove, kCopy };
 
-int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMode mode) {
+int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMode mode,
+                       const std::atomic<bool>* stop = nullptr) {
     if (sourceArg == nullptr || destinationArg == nullptr || !FileExists(sourceArg)) {
+        return 0;
+    }
+    if (mode == TreeMode::kMove &&
+        (NamesWholeDrive(sourceArg) || NamesWholeDrive(destinationArg))) {
+        LogLine("Folder move refused: a drive root (%s to %s)", sourceArg, destinationArg);
         return 0;
     }
     std::unique_ptr<TreeFrame> frame(new (std::nothrow) TreeFrame);
@@ -79,6 +103,7 @@ int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMo
     }
 
     int result = FileExists(destinationArg) ? 1 : CreateFolderTree(destinationArg);
+    bool linksLeft = false;
     if (mode == TreeMode::kCopy && !FileExists(frame->source)) {
         // Gone since the first test: nothing can be copied, and that is no success.
         return 0;
@@ -86,6 +111,10 @@ int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMo
     {
         FolderEntries entries(frame->source);
         while (result != 0) {
+            if (stop != nullptr && stop->load()) {
+                result = 0;
+                break;
+            }
             const WIN32_FIND_DATAA* entry = entries.Next();
             if (entry == nullptr) {
                 break;
@@ -96,9 +125,14 @@ int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMo
                 result = 0;
                 break;
             }
-            if (IsFolderEntry(*entry)) {
+            if (IsFolderEntry(*entry) && IsLinkEntry(*entry)) {
+                // Moving a link by name may move what it points at (Wine does), so links stay.
+                LogLine("Folder %s: link %s left where it is",
+                        mode == TreeMode::kMove ? "move" : "copy", frame->oldPath);
+                linksLeft = true;
+            } else if (IsFolderEntry(*entry)) {
                 CreateFolderTree(frame->newPath);
-                result = TransferFolderTree(frame->oldPath, frame->newPath, mode);
+                result = TransferFolderTree(frame->oldPath, frame->newPath, mode, stop);
             } else {
                 SetFileAttributesA(frame->oldPath, FILE_ATTRIBUTE_NORMAL);
                 result = mode == TreeMode::kMove
@@ -107,7 +141,7 @@ int TransferFolderTree(const char* sourceArg, const char* destinationArg, TreeMo
             }
         }
     }
-    if (result != 0 && mode == TreeMode::kMove) {
+    if (result != 0 && mode == TreeMode::kMove && !linksLeft) {
         DeleteFolderTree(sourceArg);
     }
     return result;
@@ -122,7 +156,9 @@ int AddFolderSize(std::string& folder, uint64_t& total) {
     const std::size_t base = folder.size();
     int count = 0;
     while (const WIN32_FIND_DATAA* entry = entries.Next()) {
-        if (IsFolderEntry(*entry)) {
+        if (IsFolderEntry(*entry) && IsLinkEntry(*entry)) {
+            LogLine("Folder size: link %s\\%s not followed", folder.c_str(), entry->cFileName);
+        } else if (IsFolderEntry(*entry)) {
             folder += '\\';
             folder += entry->cFileName;
             count += AddFolderSize(folder, total);
@@ -204,6 +240,14 @@ int DeleteFolderTree(const char* path) {
     if (path == nullptr) {
         return 0;
     }
+    if (NamesWholeDrive(path)) {
+        LogLine("Folder delete refused: a drive root (%s)", path);
+        return 0;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return RemoveDirectoryA(path) ? 1 : 0;  // the link itself, never what it points at
+    }
     {
         std::unique_ptr<char[]> entryPath(new (std::nothrow) char[kPathBufferSize]);
         if (!entryPath) {
@@ -214,7 +258,9 @@ int DeleteFolderTree(const char* path) {
             if (!JoinEntryPath(path, entry->cFileName, entryPath.get(), kPathBufferSize)) {
                 continue;  // left in place; the folder removal below then fails
             }
-            if (IsFolderEntry(*entry)) {
+            if (IsFolderEntry(*entry) && IsLinkEntry(*entry)) {
+                RemoveDirectoryA(entryPath.get());
+            } else if (IsFolderEntry(*entry)) {
                 DeleteFolderTree(entryPath.get());
             } else {
                 DeleteFileA(entryPath.get());
@@ -230,6 +276,10 @@ int MoveFolderTree(const char* source, const char* destination) {
 
 int CopyFolderTree(const char* source, const char* destination) {
     return TransferFolderTree(source, destination, TreeMode::kCopy);
+}
+
+int CopyFolderTree(const char* source, const char* destination, const std::atomic<bool>& stop) {
+    return TransferFolderTree(source, destination, TreeMode::kCopy, &stop);
 }
 
 int GetFolderSize(const char* folder, uint64_t& total) {

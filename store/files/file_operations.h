@@ -9,6 +9,7 @@
 // size does not count it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "store/files/drop_file_list.h"
@@ -29,7 +30,9 @@ bool IsReadableFile(const char* path);
 int CreateFolderTree(const char* path);
 
 // Deletes the folder's contents, then the folder; 1 only if the folder itself is gone. A
-// read-only file is not deleted, so its folders stay and the result is 0.
+// read-only file is not deleted, so its folders stay and the result is 0. The root of a
+// drive or share is refused with 0 and nothing is touched. A folder link (junction,
+// symbolic link) is removed as a link; what it points at is never deleted.
 int DeleteFolderTree(const char* path);
 
 // Move or copy every entry of `source` into `destination` (created when missing). 1 on
@@ -37,11 +40,17 @@ int DeleteFolderTree(const char* path);
 // folder is removed only after a complete move. The same path (ignoring case, surrounding
 // blanks and one trailing backslash) gives 1 and does nothing. Copying clears read-only,
 // hidden and archive flags on the source files it copies and overwrites existing files.
+// Folder links are never gone through: a move or copy leaves them where they are and logs
+// them (a move then keeps the source folder with its links). A move from or to the root of a drive
+// or share is refused with 0.
 int MoveFolderTree(const char* source, const char* destination);
 int CopyFolderTree(const char* source, const char* destination);
+// The same copy, ending with 0 before the next entry once `stop` is set.
+int CopyFolderTree(const char* source, const char* destination, const std::atomic<bool>& stop);
 
 // Adds the length of every file below `folder` to `total` and returns how many files it
-// counted. A bare drive (C:, C:\) or a folder that cannot be listed gives 0.
+// counted. A bare drive (C:, C:\) or a folder that cannot be listed gives 0. Folder links
+// are not gone through (and are logged).
 int GetFolderSize(const char* folder, uint64_t& total);
 
 // The file's length, or for a folder whose attributes are exactly the directory attribute

@@ -11,6 +11,10 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
 char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -173,4 +177,31 @@ std::vector<std::string> BuildFolderPrefixes(std::string_view path) {
         i = next;
     }
     return prefixes;
+}
+
+bool IsWholeDrivePath(std::string_view path) {
+    const std::string_view text = TrimBlanks(path);
+    std::size_t i = 0;
+    std::size_t levelsAllowed = 0;  // named levels that still leave a root
+    if (text.size() >= 2 && text[1] == ':' && !IsLeadByte(static_cast<unsigned char>(text[0]))) {
+        i = 2;
+    } else if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1])) {
+        i = 2;
+        levelsAllowed = 2;  // server and share
+    }
+    std::size_t levels = 0;
+    while (i < text.size()) {
+        while (i < text.size() && IsSeparator(text[i])) {
+            ++i;
+        }
+        const std::size_t begin = i;
+        while (i < text.size() && !(IsSeparator(text[i]))) {
+            i = NextCharIndex(text, i);
+        }
+        const std::string_view level = text.substr(begin, i - begin);
+        if (!level.empty() && level != ".") {
+            ++levels;
+        }
+    }
+    return levels <= levelsAllowed;
 }

@@ -51,3 +51,8 @@ std::size_t GetFileNamePart(const char* path, char* out, std::size_t outSize);
 // The growing prefixes of `path`, one per backslash (without it) and the whole path last,
 // in the order CreateFolderTree tries them. The first one (the drive) is never created.
 std::vector<std::string> BuildFolderPrefixes(std::string_view path);
+
+// True when the path names the root of a whole drive or share, the places a tree delete or
+// move must never start from: empty text, "\\", "C:", "C:\\", "\\\\server\\share\\" and
+// the same with more separators (backslash or slash), blanks around or "." levels.
+bool IsWholeDrivePath(std::string_view path);

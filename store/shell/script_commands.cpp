@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "store/shell/activity_log.h"
+#include "text/multibyte.h"
 #include "text/pattern_matcher.h"
 
 static_assert(static_cast<size_t>(ScriptCommand::kCameraShelfImageSelect) + 1 ==
@@ -94,7 +95,63 @@ void CScriptCommands::SetTransferManager(TransferManager* manager,
     m_userCacheFolder = userCacheFolder;
 }
 
+namespace {
+
+bool IsNormalizingBlank(char c) {
+    return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t' || c == '\v';
+}
+
+// Blanks are single bytes, and so is every byte the walk stops at: lead bytes carry their
+// trail byte along.
+std::string CollapseBackslashRunsByCharacter(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t end = i;
+        while (end < text.size() && IsNormalizingBlank(text[end])) {
+            ++end;
+        }
+        if (end < text.size() && text[end] == '\\') {
+            while (end < text.size() && text[end] == '\\') {
+                ++end;
+            }
+            while (end < text.size() && IsNormalizingBlank(text[end])) {
+                ++end;
+            }
+            out += '\\';
+            i = end;
+            continue;
+        }
+        const std::size_t length =
+            i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+        out.append(text, i, length);
+        i += length;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string CollapseBackslashRuns(const std::string& text) {
+    if (HasLeadBytes()) {
+        return CollapseBackslashRunsByCharacter(text);
+    }
+    return CPatternMatcher::Replace(text, kNormalizingPattern, "\\", true, true);
+}
+
 void CScriptCommands::NormalizeArgumentPaths(std::string& text) const {
+    if (HasLeadBytes()) {
+        // '/' is never a trail byte of the double-byte code pages, but the walk stays whole.
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (IsLeadByte(static_cast<unsigned char>(text[i]))) {
+                ++i;
+            } else if (text[i] == '/') {
+                text[i] = '\\';
+            }
+        }
+        text = CollapseBackslashRuns(text);
+        return;
+    }
     std::replace(text.begin(), text.end(), '/', '\\');
     text = CPatternMatcher::Replace(text, m_normalizingPattern.c_str(), "\\", true, true);
 }

@@ -60,6 +60,10 @@ bool FindScriptCommand(std::string_view name, ScriptCommand* command);
 // Runs of backslashes with the white space around them, to be collapsed to one backslash.
 extern const char kNormalizingPattern[];
 
+// The text with every kNormalizingPattern run made one backslash. Walks whole characters of
+// the ANSI code page: a double-byte character whose trail byte is 0x5C is no backslash.
+std::string CollapseBackslashRuns(const std::string& text);
+
 class CScriptCommands {
 public:
     CScriptCommands();

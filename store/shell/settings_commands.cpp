@@ -20,8 +20,7 @@ void ApplyConfigPair(CScriptCommands& commands, StoreSettings& settings, const s
         }
     } else if (ScriptNameEquals(key, "User")) {
         // Only the backslash runs collapse here; a "/" in the name stays as it is.
-        const std::string folder = CPatternMatcher::Replace(settings.cacheRootFolder + "\\" + value,
-                                                            kNormalizingPattern, "\\", true, true);
+        const std::string folder = CollapseBackslashRuns(settings.cacheRootFolder + "\\" + value);
         settings.userCacheFolder = folder;
         commands.SetUserCacheFolder(folder);
         if (manager != nullptr) {

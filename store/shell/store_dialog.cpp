@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "hostlink/message_window.h"
 #include "store/files/camera_shelf_commands.h"
 #include "store/files/drop_file_list.h"
 #include "store/files/file_operations.h"
@@ -20,6 +21,7 @@
 #include "store/shell/script_commands.h"
 #include "store/shell/store_messages.h"
 #include "store/shell/store_resource.h"
+#include "store/transfers/tls_notices.h"
 #include "store/transfers/transfer_commands.h"
 
 const char kStoreMovieName[] = "Aerin.swf";
@@ -72,7 +74,8 @@ CPXStoreDlg::CPXStoreDlg(const StoreCommandLine& commandLine)
       m_requests(m_movieReady),
       m_shelves(*this),
       m_updater(*this),
-      m_watcherStop(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+      m_watcherStop(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_watcherDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
     CScriptCommands& commands = TheScriptCommands();
     RegisterFileSystemCommands(commands, this, m_openWorkers);
     RegisterPickerCommands(commands, this);
@@ -85,6 +88,9 @@ CPXStoreDlg::~CPXStoreDlg() {
     CloseDown();
     if (m_watcherStop != nullptr) {
         CloseHandle(m_watcherStop);
+    }
+    if (m_watcherDone != nullptr) {
+        CloseHandle(m_watcherDone);
     }
 }
 
@@ -176,20 +182,36 @@ INT_PTR CPXStoreDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             PushScriptCall(&m_flash, kDoShowStoreCall);
             return TRUE;
         case WM_PX_PUSH_SAVE_FILE:
-            PushScriptCall(&m_flash, BuildDoSavetoPlenthraCall(
-                                         DescribeFileForSaving(TakeMessageText(wParam))));
-            return TRUE;
         case WM_PX_RUN_UPDATE_CHECK:
-            m_updater.StartUpdateCheck(!TakeMessageText(wParam).empty());
-            return TRUE;
         case WM_PX_PUSH_DROPPED_FILES:
-            PushScriptCall(&m_flash, BuildDoDrapFiletoPlenthraCall(TakeMessageText(wParam)));
-            return TRUE;
         case WM_PX_BEGIN_DRAG_OUT:
-            OnBeginDragOut(TakeMessageText(wParam));
+            OnTextMessage(message, wParam);
             return TRUE;
         default:
             return FALSE;
+    }
+}
+
+void CPXStoreDlg::OnTextMessage(UINT message, WPARAM wParam) {
+    std::string text;
+    if (!TakeMessageText(message, wParam, text)) {
+        return;
+    }
+    switch (message) {
+        case WM_PX_PUSH_SAVE_FILE:
+            PushScriptCall(&m_flash, BuildDoSavetoPlenthraCall(DescribeFileForSaving(text)));
+            break;
+        case WM_PX_RUN_UPDATE_CHECK:
+            m_updater.StartUpdateCheck(!text.empty());
+            break;
+        case WM_PX_PUSH_DROPPED_FILES:
+            PushScriptCall(&m_flash, BuildDoDrapFiletoPlenthraCall(text));
+            break;
+        case WM_PX_BEGIN_DRAG_OUT:
+            OnBeginDragOut(text);
+            break;
+        default:
+            break;
     }
 }
 
@@ -224,6 +246,8 @@ void CPXStoreDlg::OnInitDialog() {
     // The log lives in the cache root; on a first start that folder does not exist yet.
     CreateFolderTree(m_settings.cacheRootFolder.c_str());
     OpenActivityLog((m_settings.cacheRootFolder + "\\log.txt").c_str());
+    // Refused certificates and servers trusted without a revocation answer go to the log.
+    SetTlsNoticeWriter([](const char* line) { LogLine("%s", line); });
     if (!controlFailure.empty()) {
         LogLine("The Flash control could not be created (%s); the store runs without its movie",
                 controlFailure.c_str());
@@ -310,12 +334,21 @@ void CPXStoreDlg::SetPendingDragOutList(const std::string& list) {
 }
 
 void CPXStoreDlg::StartDragOutWatcher() {
-    if (m_watcherStop == nullptr) {
+    if (m_watcherStop == nullptr || m_watcherDone == nullptr) {
         return;
+    }
+    // The control belongs to this thread: the watcher gets its place, never the control.
+    RECT controlRect = {0, 0, 0, 0};
+    if (HWND control = m_flash.GetControlWindow()) {
+        GetClientRect(control, &controlRect);
     }
     m_watcherRunning.store(true);
     ResetEvent(m_watcherStop);
-    m_watcher = std::thread([this] { WatchDragOut(); });
+    ResetEvent(m_watcherDone);
+    m_watcher = std::thread([this, controlRect] {
+        WatchDragOut(controlRect);
+        SetEvent(m_watcherDone);
+    });
 }
 
 void CPXStoreDlg::StopDragOutWatcher() {
@@ -324,15 +357,16 @@ void CPXStoreDlg::StopDragOutWatcher() {
         SetEvent(m_watcherStop);
     }
     if (m_watcher.joinable()) {
+        // The watcher's last DragAcceptFiles may be sending to this thread's window.
+        WaitDeliveringSentMessages(m_watcherDone);
         m_watcher.join();
     }
 }
 
-void CPXStoreDlg::WatchDragOut() {
-    RECT controlRect = {0, 0, 0, 0};
-    if (HWND control = m_flash.GetControlWindow()) {
-        GetClientRect(control, &controlRect);
-    }
+// Runs on its own thread. The list is only read and changed under m_dragOutLock; the
+// window calls (which send to the user-interface thread, itself perhaps waiting for the
+// lock in SetPendingDragOutList) come after the lock is released.
+void CPXStoreDlg::WatchDragOut(RECT controlRect) {
     while (m_watcherRunning.load()) {
         if (WaitForSingleObject(m_watcherStop, kDragOutWatchMs) == WAIT_OBJECT_0) {
             break;
@@ -342,18 +376,30 @@ void CPXStoreDlg::WatchDragOut() {
             continue;
         }
         const bool buttonDown = (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0;
-        std::lock_guard<std::mutex> guard(m_dragOutLock);
-        if (!buttonDown) {
-            m_pendingDragOut.clear();
-            if ((GetWindowLongA(m_window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) {
-                DragAcceptFiles(m_window, TRUE);
+        std::string leaving;
+        {
+            std::lock_guard<std::mutex> guard(m_dragOutLock);
+            if (!buttonDown) {
+                m_pendingDragOut.clear();
+            }
+            if (!PtInRect(&controlRect, cursor)) {
+                leaving.swap(m_pendingDragOut);
             }
         }
-        if (!PtInRect(&controlRect, cursor) && !m_pendingDragOut.empty()) {
-            if (PostTextMessage(m_window, WM_PX_BEGIN_DRAG_OUT, m_pendingDragOut)) {
-                m_pendingDragOut.clear();
-                // The window must not receive the drag it starts itself.
-                DragAcceptFiles(m_window, FALSE);
+        if (!buttonDown && (GetWindowLongA(m_window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) == 0) {
+            DragAcceptFiles(m_window, TRUE);
+        }
+        if (leaving.empty()) {
+            continue;
+        }
+        if (PostTextMessage(m_window, WM_PX_BEGIN_DRAG_OUT, leaving)) {
+            // The window must not receive the drag it starts itself.
+            DragAcceptFiles(m_window, FALSE);
+        } else {
+            // Not handed over: it stays pending unless the movie gave a newer list.
+            std::lock_guard<std::mutex> guard(m_dragOutLock);
+            if (m_pendingDragOut.empty()) {
+                m_pendingDragOut = std::move(leaving);
             }
         }
     }
@@ -418,6 +464,12 @@ void CPXStoreDlg::CloseDown() {
         m_window = nullptr;
     }
     TheScriptCommands().SetTransferManager(nullptr, m_settings.userCacheFolder);
+    if (m_transfers && m_transfers->workersLeft()) {
+        // Workers still blocked after the shutdown bound use the manager and its host:
+        // both are left, with them, to the process's end rather than waited for.
+        (void)m_transfers.release();
+        (void)m_transferHost.release();
+    }
     m_transfers.reset();
     m_openWorkers.WaitAll();
 }

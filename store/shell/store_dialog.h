@@ -107,6 +107,8 @@ private:
     void CreateFlashControl();
     void OnDropFiles(HDROP drop);
     void OnBeginDragOut(const std::string& list);
+    // The four messages that carry a text: only texts this store posted are taken.
+    void OnTextMessage(UINT message, WPARAM wParam);
     void OnWindowPosChanging(WINDOWPOS* position);
     void OnClose();
     void CloseDown();
@@ -114,7 +116,7 @@ private:
 
     void StartDragOutWatcher();
     void StopDragOutWatcher();
-    void WatchDragOut();
+    void WatchDragOut(RECT controlRect);
 
     StoreSettings m_settings;
     std::atomic<int> m_hostId;
@@ -142,5 +144,6 @@ private:
     std::string m_pendingDragOut;
     std::atomic<bool> m_watcherRunning{false};
     HANDLE m_watcherStop = nullptr;
+    HANDLE m_watcherDone = nullptr;  // set by the watcher as its last act
     std::thread m_watcher;
 };

@@ -1,6 +1,6 @@
 // The main window's private messages. Workers and the host link post them; the
-// user-interface thread handles them. Where a text travels, wParam carries a heap
-// std::string that the handler takes over and frees.
+// user-interface thread handles them. Where a text travels, wParam carries a token for it
+// (PostTextMessage, TakeMessageText); a number the store did not issue is ignored.
 #pragma once
 
 #include <windows.h>

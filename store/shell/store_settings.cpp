@@ -11,6 +11,7 @@
 #include <algorithm>
 #endif
 
+#include "store/shell/activity_log.h"
 #include "store/shell/script_call.h"
 #include "text/xml_document.h"
 
@@ -52,6 +53,16 @@ std::string OpenablePath(std::string path) {
     return path;
 }
 
+// A drive letter, a colon and a backslash, or a UNC path ("\\\\server\\share").
+bool IsAbsoluteFolder(const std::string& path) {
+    const bool driveLetter =
+        path.size() >= 3 &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+        path[1] == ':' && path[2] == '\\';
+    const bool unc = path.size() >= 3 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+    return driveLetter || unc;
+}
+
 }  // namespace
 
 std::string SettingsFilePath(const std::string& installFolder) {
@@ -73,7 +84,11 @@ void ApplySettingsElements(const XmlNode& root, StoreSettings& settings) {
         settings.windowHeight = ParseScriptInteger(text);
     }
     text = root.childText("TransDirectory", plain);
-    if (!text.empty()) {
+    if (!text.empty() && !IsAbsoluteFolder(text)) {
+        // "D:PxCache" is what single backslashes become: the reader drops them.
+        LogLine("Settings: TransDirectory \"%s\" is no absolute folder; the cache root is used",
+                text.c_str());
+    } else if (!text.empty()) {
         settings.transDirectory = text;
         settings.userCacheFolder = text;
     }

@@ -9,7 +9,9 @@
 // (C:\\Store\\Cache).
 //
 // TransDirectory: a non-empty value is the transfer directory the store starts with, in
-// place of the cache root folder. Without this the key would be read and then overwritten
+// place of the cache root folder. Only an absolute folder counts (a drive letter, a colon
+// and a backslash, or a UNC path); anything else ("D:PxCache", left by single backslashes)
+// is logged and ignored. Without this the key would be read and then overwritten
 // before anything used it. The signed-in user's folder that StoreConfig sets later still
 // lies below the cache root folder, where the movie expects it (Init reports that root).
 #pragma once

@@ -3,6 +3,7 @@
 // loop. Everything that touches the platform goes through download_io.h.
 #include "store/transfers/download_client.h"
 
+#include "text/multibyte.h"
 #include "text/xml_entities.h"
 
 #include <algorithm>
@@ -57,12 +58,77 @@ int Number(const std::string& text, size_t from, size_t count) {
     return std::atoi(text.substr(from, count).c_str());
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    const size_t length = std::strlen(prefix);
+    return text.size() >= length && Lower(text.substr(0, length)) == prefix;
+}
+
+// An absolute "http://" or "https://" URL somewhere in `text`, as a redirect target or a
+// URL typed by the user may carry one.
+bool IsAbsoluteHttpUrl(const std::string& text) {
+    const std::string lower = Lower(text);
+    return lower.find("http://") != std::string::npos ||
+           lower.find("https://") != std::string::npos;
+}
+
+// False when the answer to a range request from `offset` says that a partial file of that
+// length cannot be resumed: 416 (the range lies beyond the file), or a 206 whose
+// Content-Range does not start at `offset` or whose total differs from the start plus the
+// body's length (the file on the server changed). Other answers (a 200 rewrites from the
+// start anyway) fit.
+bool RangeAnswerFits(const std::string& rawHeader, uint64_t offset) {
+    const std::string header = Lower(rawHeader);
+    const size_t space = header.find(' ');
+    const int status = space == std::string::npos ? 0 : std::atoi(header.c_str() + space + 1);
+    if (status == 416)
+        return false;
+    if (status != 206)
+        return true;
+    std::string range;
+    if (!HeaderValue(header, "content-range:", range))
+        return true;
+    // "bytes first-last/total", the total may be "*".
+    const size_t dash = range.find('-');
+    const size_t slash = range.find('/');
+    if (range.compare(0, 6, "bytes ") != 0 || dash == std::string::npos || slash < dash)
+        return false;
+    const uint64_t first = std::strtoull(range.c_str() + 6, nullptr, 10);
+    const uint64_t last = std::strtoull(range.c_str() + dash + 1, nullptr, 10);
+    if (first != offset || last < first)
+        return false;
+    if (slash == std::string::npos || range.compare(slash + 1, 1, "*") == 0)
+        return true;
+    const uint64_t total = std::strtoull(range.c_str() + slash + 1, nullptr, 10);
+    std::string length;
+    if (HeaderValue(header, "content-length:", length) &&
+        std::strtoull(length.c_str(), nullptr, 10) + offset != total)
+        return false;
+    return total == last + 1;
 }
 
 }  // namespace
+
+std::string CollapseDoubledSeparators(const std::string& text, char separator) {
+    std::string out;
+    out.reserve(text.size());
+    bool afterSeparator = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i]))) {
+            out.append(text, i, 2);
+            ++i;
+            afterSeparator = false;
+            continue;
+        }
+        // The second of a pair is dropped; a third starts a new pair.
+        if (text[i] == separator && afterSeparator) {
+            afterSeparator = false;
+            continue;
+        }
+        afterSeparator = text[i] == separator;
+        out += text[i];
+    }
+    return out;
+}
 
 HttpDownloadClient::HttpDownloadClient()
     : lastModified(std::time(nullptr)), socket_(abortRequested), reader_(kSocketReadSize) {}
@@ -115,14 +181,16 @@ bool HttpDownloadClient::parseUrl(const std::string& text) {
     const size_t schemeEnd = trimmed.find("://");
     if (schemeEnd == std::string::npos)
         return false;
-    if (Lower(trimmed.substr(0, schemeEnd + 3)) != "http://")
+    const std::string scheme = Lower(trimmed.substr(0, schemeEnd + 3));
+    if (scheme != "http://" && scheme != "https://")
         return false;
+    const bool secure = scheme == "https://";
     const std::string rest = trimmed.substr(schemeEnd + 3);
     const size_t slash = rest.find('/');
     if (slash == std::string::npos)
         return false;
     std::string hostPart = rest.substr(0, slash);
-    int newPort = 80;
+    int newPort = secure ? 443 : 80;
     const size_t colon = hostPart.find(':');
     if (colon != std::string::npos) {
         newPort = std::atoi(hostPart.c_str() + colon + 1);
@@ -135,6 +203,7 @@ bool HttpDownloadClient::parseUrl(const std::string& text) {
     host = hostPart;
     path = rest.substr(slash);
     port = newPort;
+    secure_ = secure;
     return true;
 }
 
@@ -207,8 +276,7 @@ std::string HttpDownloadClient::partialPath() const {
         }
         partial = downloadFolder + separator + name + ".down";
     }
-    ReplaceAll(partial, separator + separator, separator);
-    return partial;
+    return CollapseDoubledSeparators(partial, separator[0]);
 }
 
 std::string HttpDownloadClient::buildRequest() {
@@ -314,7 +382,13 @@ int HttpDownloadClient::interpretHeader(const std::string& rawHeader, uint64_t& 
         if (!HeaderValue(header, "location:", target))
             return kHeaderFail;
         referer = url;
-        if (target.find("http://") != std::string::npos) {
+        if (IsAbsoluteHttpUrl(target)) {
+            // Leaving TLS for plain text would hand the request (cookies included) and the
+            // file to anyone on the way.
+            if (secure_ && !StartsWithNoCase(target, "https://")) {
+                statusCode.store(kDownloadHtmlOrRedirects, std::memory_order_relaxed);
+                return kHeaderFail;
+            }
             url = target;
         } else {
             std::replace(target.begin(), target.end(), '\\', '/');
@@ -379,6 +453,20 @@ int HttpDownloadClient::requestOnce() {
             return kStoppedNow;
         if (connected != IoStatus::kOk)
             return kNetworkFailure;
+        if (secure_) {
+            const IoStatus secured = socket_.startTls(host, connectTimeoutMs);
+            if (secured == IoStatus::kStopped)
+                return kStoppedNow;
+            if (secured == IoStatus::kRejected || secured == IoStatus::kUnsupported) {
+                // Asking again cannot change the certificate; fail at once.
+                statusCode.store(secured == IoStatus::kRejected ? kDownloadCertificateRejected
+                                                                : kDownloadHttpsUnsupported,
+                                 std::memory_order_relaxed);
+                return kGiveUp;
+            }
+            if (secured != IoStatus::kOk)
+                return kNetworkFailure;
+        }
 
         cookies = ReadUrlCookies(url);
         const std::string request = buildRequest();
@@ -409,6 +497,14 @@ int HttpDownloadClient::requestOnce() {
                 fileName = suggested;
                 continue;
             }
+        }
+        if (rangeSent_ && !restartedFromStart_ && !RangeAnswerFits(header, resumeOffset)) {
+            // The partial file does not belong to the file the server has now (it is as long
+            // or longer, or the server's file changed size): drop it and ask once for the
+            // whole file. Appending would make a damaged file look complete.
+            restartedFromStart_ = true;
+            RemoveFileIfPresent(partialPath());
+            continue;
         }
         switch (interpreted) {
             case kHeaderOk:
@@ -460,6 +556,7 @@ int HttpDownloadClient::download(const std::string& target, bool noResumeArgumen
     retryCount = 0;
     reconnectCount = 0;
     nameRepeats_ = 0;
+    restartedFromStart_ = false;
     url = Trim(target);
     if (url.empty()) {
         statusCode.store(kDownloadBadUrl, std::memory_order_relaxed);
@@ -471,7 +568,7 @@ int HttpDownloadClient::download(const std::string& target, bool noResumeArgumen
         return kDownloadFailed;
     }
     if (!parseUrl(url)) {
-        if (url.find("http://") != std::string::npos) {
+        if (IsAbsoluteHttpUrl(url)) {
             statusCode.store(kDownloadBadUrl, std::memory_order_relaxed);
             return kDownloadFailed;
         }
@@ -581,7 +678,10 @@ int HttpDownloadClient::download(const std::string& target, bool noResumeArgumen
         }
         const bool stored = file.close();
         closeConnection();
-        if (abortRequested.load(std::memory_order_relaxed)) {
+        // A stop that comes once every byte is stored is too late to matter: the file is
+        // complete and is finished like any other.
+        const bool complete = stored && receivedNow >= responseLength;
+        if (abortRequested.load(std::memory_order_relaxed) && !complete) {
             statusCode.store(kDownloadStopped, std::memory_order_relaxed);
             return kDownloadStoppedResult;
         }

@@ -1,7 +1,11 @@
-// HttpDownloadClient: fetches one file over plain HTTP/1.1 on a socket of its own into
+// HttpDownloadClient: fetches one file over HTTP/1.1 on a socket of its own into
 // `localPath` + ".down", resuming an earlier partial file with a byte range, sending the
 // user's cookies for the URL, and renaming the file and giving it the server's time when
 // complete. One object per download, run on the transfer worker's thread.
+//
+// "https://" URLs (port 443 unless given) go over TLS with the platform's certificate
+// checks; a redirect may lead from http to https and within https, never from https back
+// to plain http (code 1002).
 //
 // Usage (from the worker):
 //     HttpDownloadClient client;
@@ -11,7 +15,7 @@
 //     client.setDownloadFolder(folder);
 //     client.setLocalPath(path);
 //     int result = client.download(url, false);   // 0 done, 2 stopped, 3 failed
-//     int code = client.lastError();               // HTTP status or 1001..1007
+//     int code = client.lastError();               // HTTP status or 1001..1009
 // abort() may be called from any thread at any time, also before download() starts; a
 // blocked connect, send or receive notices it within DownloadSocket::kStopPollMs.
 // The progress figures (status, KiB done, KiB total) are written with relaxed atomic
@@ -35,6 +39,10 @@ enum DownloadErrorCode {
     kDownloadSeekPartial = 1005,      // seeking to the end of the partial file failed
     kDownloadStopped = 1006,          // stopped while receiving
     kDownloadPathTooLong = 1007,      // localPath of 256 bytes or more
+    // An "https" server whose certificate failed the check (untrusted authority, another
+    // host's name, outside its validity period, revoked); nothing is written.
+    kDownloadCertificateRejected = 1008,
+    kDownloadHttpsUnsupported = 1009,  // an "https" URL on the native build (no TLS there)
 };
 
 // Results of download().
@@ -43,6 +51,11 @@ enum DownloadResult {
     kDownloadStoppedResult = 2,
     kDownloadFailed = 3,
 };
+
+// `text` with every pair of separators made one, read once from the left; the text is
+// walked by whole characters of the ANSI code page, so a double-byte character whose trail
+// byte is a backslash keeps the real separator after it.
+std::string CollapseDoubledSeparators(const std::string& text, char separator);
 
 class HttpDownloadClient {
 public:
@@ -85,6 +98,9 @@ public:
     void abort();
 
     int lastError() const { return statusCode.load(std::memory_order_relaxed); }
+    // The socket layer's code for the last connection failure (Winsock, SSPI or
+    // certificate error), for logs and tests.
+    int socketError() const { return socket_.lastError(); }
     const std::string& resultPath() const { return localPath; }
     // KiB stored and KiB expected, readable from any thread.
     uint32_t receivedKiB() const { return doneKiB_.load(std::memory_order_relaxed); }
@@ -144,10 +160,14 @@ private:
     std::string host;
     std::string path;
     int port = 80;
+    bool secure_ = false;  // the current target is "https"
     TransferProgress* progress = nullptr;
     std::string serverFileName_;  // the name the server suggested last
     int nameRepeats_ = 0;
     bool rangeSent_ = false;
+    // Set once a partial file that did not fit the server's answer was dropped, so that a
+    // download starts over from the first byte at most once.
+    bool restartedFromStart_ = false;
 
     DownloadSocket socket_;
     std::vector<char> reader_;

@@ -18,6 +18,10 @@ enum class IoStatus {
     kTimedOut,  // nothing happened within the time limit
     kStopped,   // the stop flag was seen while waiting
     kFailed,    // any other error; lastError() tells which
+    // TLS only: the server's certificate failed the check (lastError() is the CERT_E_* /
+    // CRYPT_E_* code); the connection must not be used.
+    kRejected,
+    kUnsupported,  // TLS asked of a build that has none (the POSIX build)
 };
 
 // The Winsock time-out code; the POSIX layer reports its time-outs with it too.
@@ -39,21 +43,34 @@ public:
     bool create();
     // `host` is a dotted address or a name resolved to its first IPv4 address.
     IoStatus connect(const std::string& host, int port, int timeoutMs);
+    // Turns the connected socket into a TLS connection to `host`: handshake and certificate
+    // check within `timeoutMs`. After kOk, sendAll and receive carry plain text through it.
+    IoStatus startTls(const std::string& host, int timeoutMs);
     // Sends all of `data`; each wait for the peer is limited to `timeoutMs`.
     IoStatus sendAll(const char* data, size_t size, int timeoutMs);
     // Receives at least one and at most `capacity` bytes into `buffer`.
     IoStatus receive(char* buffer, size_t capacity, int timeoutMs, size_t& received);
-    // Closes at once, without a graceful shutdown.
+    // Closes at once, without a graceful shutdown (and without a TLS close notice).
     void close();
     // The last socket error code (Winsock numbering on Windows, errno elsewhere).
     int lastError() const { return lastError_; }
 
+#ifdef _WIN32
+    // The bytes on the wire, under TLS when it is on.
+    IoStatus sendRaw(const char* data, size_t size, int timeoutMs);
+    IoStatus receiveRaw(char* buffer, size_t capacity, int timeoutMs, size_t& received);
+#endif
+
 private:
+    struct TlsState;
+    void dropTls();
+
     const std::atomic<bool>& stopFlag_;
     intptr_t handle_;
 #ifdef _WIN32
     void* event_ = nullptr;  // the network event of the socket
 #endif
+    TlsState* tls_ = nullptr;  // set while the connection speaks TLS
     int lastError_ = 0;
 };
 

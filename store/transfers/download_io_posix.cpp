@@ -162,6 +162,15 @@ IoStatus DownloadSocket::receive(char* buffer, size_t capacity, int timeoutMs, s
     }
 }
 
+// The native build has no TLS of its own; the Windows build, which ships, uses the
+// platform's. An "https" download therefore fails at once here, with its own code.
+IoStatus DownloadSocket::startTls(const std::string&, int) {
+    lastError_ = 0;
+    return IoStatus::kUnsupported;
+}
+
+void DownloadSocket::dropTls() {}
+
 void DownloadSocket::close() {
     if (handle_ >= 0) {
         ::close(static_cast<int>(handle_));

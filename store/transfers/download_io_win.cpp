@@ -8,6 +8,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "store/transfers/host_lookup_win.h"
+
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -76,20 +79,6 @@ IoStatus WaitForEvent(SOCKET s, WSAEVENT event, long wanted, int wantedBit, int 
     }
 }
 
-bool ResolveIpv4(const std::string& host, in_addr& address) {
-    if (inet_pton(AF_INET, host.c_str(), &address) == 1)
-        return true;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        return false;
-    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
-}
-
 SOCKET AsSocket(intptr_t handle) {
     return static_cast<SOCKET>(handle);
 }
@@ -136,9 +125,13 @@ IoStatus DownloadSocket::connect(const std::string& host, int port, int timeoutM
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<u_short>(port));
-    if (!ResolveIpv4(host, target.sin_addr)) {
-        lastError_ = WSAHOST_NOT_FOUND;
-        return IoStatus::kFailed;
+    const LookupResult lookup =
+        LookUpIpv4(host, stopFlag_, std::min(timeoutMs, kHostLookupLimitMs), target.sin_addr);
+    if (lookup == LookupResult::kStopped)
+        return IoStatus::kStopped;
+    if (lookup != LookupResult::kFound) {
+        lastError_ = lookup == LookupResult::kTimedOut ? kSocketTimeoutError : WSAHOST_NOT_FOUND;
+        return lookup == LookupResult::kTimedOut ? IoStatus::kTimedOut : IoStatus::kFailed;
     }
     const SOCKET s = AsSocket(handle_);
     if (::connect(s, reinterpret_cast<sockaddr*>(&target), sizeof target) == 0)
@@ -161,7 +154,7 @@ IoStatus DownloadSocket::connect(const std::string& host, int port, int timeoutM
     return IoStatus::kOk;
 }
 
-IoStatus DownloadSocket::sendAll(const char* data, size_t size, int timeoutMs) {
+IoStatus DownloadSocket::sendRaw(const char* data, size_t size, int timeoutMs) {
     const SOCKET s = AsSocket(handle_);
     while (size > 0) {
         // Keep sending until Winsock says it would block: write readiness is only reported
@@ -187,7 +180,8 @@ IoStatus DownloadSocket::sendAll(const char* data, size_t size, int timeoutMs) {
     return IoStatus::kOk;
 }
 
-IoStatus DownloadSocket::receive(char* buffer, size_t capacity, int timeoutMs, size_t& received) {
+IoStatus DownloadSocket::receiveRaw(char* buffer, size_t capacity, int timeoutMs,
+                                    size_t& received) {
     received = 0;
     const SOCKET s = AsSocket(handle_);
     const int room = capacity > 0x100000 ? 0x100000 : static_cast<int>(capacity);
@@ -213,6 +207,7 @@ IoStatus DownloadSocket::receive(char* buffer, size_t capacity, int timeoutMs, s
 }
 
 void DownloadSocket::close() {
+    dropTls();
     if (AsSocket(handle_) != INVALID_SOCKET) {
         closesocket(AsSocket(handle_));
         handle_ = static_cast<intptr_t>(INVALID_SOCKET);

@@ -144,6 +144,10 @@ bool FolderZipper::addFolder(const char* path, bool flatten) {
     if (find == INVALID_HANDLE_VALUE)
         return ok;
     do {
+        if (stopped()) {
+            ok = false;
+            break;
+        }
         if (found.cFileName[0] == '.')
             continue;
         const std::string child = full + "\\" + found.cFileName;
@@ -157,7 +161,7 @@ bool FolderZipper::addFolder(const char* path, bool flatten) {
 }
 
 bool FolderZipper::addFile(const char* path, bool flatten) {
-    if (zipHandle == nullptr || path == nullptr)
+    if (zipHandle == nullptr || path == nullptr || stopped())
         return false;
     if (!flatten && std::strncmp(path, "..\\", 3) == 0)
         return false;
@@ -188,7 +192,7 @@ bool FolderZipper::addFile(const char* path, bool flatten) {
         char block[kReadBlock];
         DWORD got = 0;
         while (ReadFile(file, block, kReadBlock, &got, nullptr) && got > 0) {
-            if (zipWriteInFileInZip(zip, block, got) != ZIP_OK) {
+            if (stopped() || zipWriteInFileInZip(zip, block, got) != ZIP_OK) {
                 ok = false;
                 break;
             }
@@ -200,11 +204,12 @@ bool FolderZipper::addFile(const char* path, bool flatten) {
     return ok;
 }
 
-bool zipFolder(const char* folder, bool flatten) {
+bool zipFolder(const char* folder, bool flatten, const std::atomic<bool>* stop) {
     if (folder == nullptr)
         return false;
     const ZipTarget target = MakeZipTarget(folder);
     FolderZipper zipper;
+    zipper.setStopFlag(stop);
     if (!zipper.open(target.archivePath.c_str(), target.baseFolder.c_str(), false))
         return false;
     const bool added = zipper.addFolder(folder, flatten);

@@ -4,6 +4,7 @@
 // attributes. Windows only (it walks folders with FindFirstFile).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,10 @@ public:
     // (nothing is written then) or a zip call fails.
     bool addFile(const char* path, bool flatten);
 
+    // A flag read before every file and every write; once set, addFile and addFolder stop
+    // and answer false. Null (the default) never stops.
+    void setStopFlag(const std::atomic<bool>* stop) { stopFlag = stop; }
+
     // Closes the archive (no global comment); false when the close failed.
     bool close();
 
@@ -39,6 +44,9 @@ private:
     std::string fullPathOf(const char* path) const;
     bool writeEntry(const std::string& name, const std::string& fullPath, bool isFolder);
 
+    bool stopped() const { return stopFlag != nullptr && stopFlag->load(); }
+
+    const std::atomic<bool>* stopFlag = nullptr;
     void* zipHandle = nullptr;
     std::string baseFolder;
     int fileCount = 0;
@@ -47,5 +55,6 @@ private:
 };
 
 // Packs `folder` into folder + ".zip" next to it, entry names starting with the folder's
-// own name. True when every entry was written.
-bool zipFolder(const char* folder, bool flatten);
+// own name. True when every entry was written; false as soon as `stop` (if given) is seen
+// set between files or writes.
+bool zipFolder(const char* folder, bool flatten, const std::atomic<bool>* stop = nullptr);

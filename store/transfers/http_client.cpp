@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <new>
 
+#include "store/transfers/wininet_certificate_check.h"
+
 namespace Kasmo {
 
 namespace {
@@ -19,11 +21,23 @@ constexpr DWORD kSniffBytes = 256;
 // send of its own (a server round trip under Wine), so 1 KiB chunks went out at about
 // 10 MB/s; progress and stops still follow the caller's chunks.
 constexpr std::size_t kSendBufferBytes = 64 * 1024;
+// WinInet's limits for connecting, for each send and for the answer: a server that stops
+// reading or never answers ends the post with an error instead of holding it for ever.
+constexpr DWORD kHandleTimeoutMs = 10000;
 constexpr const char kDefaultAgent[] = "Kasmo HTTP Client Class";
 constexpr const char kDefaultMime[] = "application/octet-stream";
 
 [[noreturn]] void ThrowLastError(int code) {
     ThrowHttpError(code, GetLastError());
+}
+
+void SetTimeLimits(HINTERNET handle) {
+    const DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT};
+    for (const DWORD option : options) {
+        DWORD limit = kHandleTimeoutMs;
+        InternetSetOptionA(handle, option, &limit, sizeof limit);
+    }
 }
 
 std::string SniffMimeType(const unsigned char* data, DWORD size) {
@@ -192,13 +206,19 @@ void CHttpClientT<Tool>::ReleasePostContext() {
     }
     m_items.clear();
     m_sendBuffer.clear();
-    if (m_hRequest != nullptr)
-        InternetCloseHandle(m_hRequest);
-    if (m_hConnection != nullptr)
-        InternetCloseHandle(m_hConnection);
-    if (m_hInternet != nullptr)
-        InternetCloseHandle(m_hInternet);
-    m_hRequest = m_hConnection = m_hInternet = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(m_interruptLock);
+        if (!m_closedByInterrupt) {
+            if (m_hRequest != nullptr)
+                InternetCloseHandle(m_hRequest);
+            if (m_hConnection != nullptr)
+                InternetCloseHandle(m_hConnection);
+        }
+        if (m_hInternet != nullptr)
+            InternetCloseHandle(m_hInternet);
+        m_hRequest = m_hConnection = m_hInternet = nullptr;
+        m_closedByInterrupt = false;
+    }
     m_stat = CHttpPostStatT<Tool>();
     m_nItem = 0;
     m_phase = Phase::Head;
@@ -247,28 +267,31 @@ void CHttpClientT<Tool>::BeginUpload(const char* szServerAddr) {
         ThrowMisuse("CHttpClientT::BeginUpload: szServerAddr can not be NULL.");
     ReleasePostContext();
     try {
-        m_hInternet =
+        Publish(
+            m_hInternet,
             InternetOpenA(m_strUserAgent.empty() ? kDefaultAgent : m_strUserAgent.c_str(),
                           m_dwAccessType, m_strProxyName.empty() ? nullptr : m_strProxyName.c_str(),
-                          m_strProxyBypass.empty() ? nullptr : m_strProxyBypass.c_str(), m_dwFlags);
-        if (m_hInternet == nullptr)
-            ThrowLastError(kHttpErrInternetOpen);
+                          m_strProxyBypass.empty() ? nullptr : m_strProxyBypass.c_str(), m_dwFlags),
+            kHttpErrInternetOpen);
+        SetTimeLimits(m_hInternet);
 
         const CHttpUrlAnalyzerT<Tool> url(szServerAddr);
-        m_hConnection =
+        Publish(
+            m_hConnection,
             InternetConnectA(m_hInternet, url.host.c_str(), static_cast<INTERNET_PORT>(url.port),
-                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-        if (m_hConnection == nullptr)
-            ThrowLastError(kHttpErrInternetConnect);
+                             nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0),
+            kHttpErrInternetConnect);
 
         const char* acceptTypes[] = {"*/*", nullptr};
         DWORD flags = kPostRequestFlags;
         if (url.secure)
             flags |= INTERNET_FLAG_SECURE;
-        m_hRequest = HttpOpenRequestA(m_hConnection, "POST", url.object.c_str(), "HTTP/1.1",
-                                      nullptr, acceptTypes, flags, 0);
-        if (m_hRequest == nullptr)
-            ThrowLastError(kHttpErrOpenRequest);
+        Publish(m_hRequest,
+                HttpOpenRequestA(m_hConnection, "POST", url.object.c_str(), "HTTP/1.1", nullptr,
+                                 acceptTypes, flags, 0),
+                kHttpErrOpenRequest);
+        // Wine takes the limits from the request handle, not from its parents.
+        SetTimeLimits(m_hRequest);
 
         // The pragma no-cache flag asks for the matching header as well.
         std::string lines = "Cache-Control: no-cache\r\n";
@@ -315,7 +338,9 @@ void CHttpClientT<Tool>::BeginUpload(const char* szServerAddr) {
         INTERNET_BUFFERSA buffers{};
         buffers.dwStructSize = sizeof buffers;
         buffers.dwBufferTotal = static_cast<DWORD>(total);
-        if (!HttpSendRequestExA(m_hRequest, &buffers, nullptr, 0, 0))
+        if (!SendWithCertificateCheck(
+                m_hRequest, url.host, static_cast<int>(url.port), url.secure,
+                [&] { return HttpSendRequestExA(m_hRequest, &buffers, nullptr, 0, 0); }))
             ThrowLastError(kHttpErrSendRequest);
 
         m_stat.m_bActive = true;
@@ -417,9 +442,16 @@ std::unique_ptr<CHttpResponseT<Tool>> CHttpClientT<Tool>::Proceed(DWORD nDesired
                 Flush();
                 if (!HttpEndRequestA(m_hRequest, nullptr, 0, 0))
                     ThrowLastError(kHttpErrEndRequest);
-                auto response =
-                    std::make_unique<CHttpResponseT<Tool>>(m_hInternet, m_hConnection, m_hRequest);
-                m_hInternet = m_hConnection = m_hRequest = nullptr;
+                std::unique_ptr<CHttpResponseT<Tool>> response;
+                {
+                    std::lock_guard<std::mutex> hold(m_interruptLock);
+                    // An interrupt that came after the answer closed its handles already.
+                    if (m_closedByInterrupt)
+                        ThrowHttpError(kHttpErrEndRequest);
+                    response = std::make_unique<CHttpResponseT<Tool>>(m_hInternet, m_hConnection,
+                                                                      m_hRequest);
+                    m_hInternet = m_hConnection = m_hRequest = nullptr;
+                }
                 ReleasePostContext();
                 return response;
             }
@@ -437,6 +469,31 @@ std::unique_ptr<CHttpResponseT<Tool>> CHttpClientT<Tool>::Proceed(DWORD nDesired
 template <class Tool>
 void CHttpClientT<Tool>::Cancel() {
     ReleasePostContext();
+}
+
+template <class Tool>
+void CHttpClientT<Tool>::Publish(HINTERNET& field, HINTERNET handle, int errorCode) {
+    if (handle == nullptr)
+        ThrowLastError(errorCode);
+    std::lock_guard<std::mutex> hold(m_interruptLock);
+    field = handle;
+    if (m_interrupted)
+        ThrowHttpError(errorCode);
+}
+
+template <class Tool>
+void CHttpClientT<Tool>::Interrupt() {
+    std::lock_guard<std::mutex> hold(m_interruptLock);
+    m_interrupted = true;
+    if (m_closedByInterrupt)
+        return;
+    // Closing a handle ends the calls blocked on it; the root handle stays for the post's
+    // own thread to close with the rest of its context.
+    if (m_hRequest != nullptr)
+        InternetCloseHandle(m_hRequest);
+    if (m_hConnection != nullptr)
+        InternetCloseHandle(m_hConnection);
+    m_closedByInterrupt = m_hRequest != nullptr || m_hConnection != nullptr;
 }
 
 template class CHttpPostStatT<CHttpToolA>;

@@ -9,6 +9,7 @@
 #include <wininet.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -106,6 +107,12 @@ public:
     // Ends the active post at once, closing its handles; harmless when none is active.
     void Cancel();
 
+    // The one call that may come from another thread, at any time: closes the handles of
+    // the active post so that a WinInet call blocked on them (connecting, sending, waiting
+    // for the answer) returns at once with an error, which the post's thread then throws.
+    // Every later BeginUpload of this client throws at once.
+    void Interrupt();
+
     bool IsPostActive() const { return m_stat.m_bActive; }
     const CHttpPostStatT<Tool>& GetPostStat() const { return m_stat; }
     DWORD PostedByte() const { return m_stat.PostedByte(); }
@@ -141,9 +148,17 @@ private:
     CHttpClientMapT<Tool> m_headers;
     CHttpClientMapT<Tool> m_params;
 
+    // Publishes a newly opened handle under the interrupt lock; throws when interrupted.
+    void Publish(HINTERNET& field, HINTERNET handle, int errorCode);
+
     HINTERNET m_hInternet = nullptr;
     HINTERNET m_hConnection = nullptr;
     HINTERNET m_hRequest = nullptr;
+    // Guards the three handles' values against Interrupt, which closes the connection and
+    // request handles from another thread; their owner then only forgets them.
+    std::mutex m_interruptLock;
+    bool m_interrupted = false;
+    bool m_closedByInterrupt = false;
     std::vector<PostItem> m_items;
     // Body bytes not yet handed to WinInet (see Write).
     std::vector<char> m_sendBuffer;

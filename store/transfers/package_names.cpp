@@ -107,6 +107,8 @@ StagingNames MakeStagingNames(std::string_view userCacheFolder, std::string_view
     names.name = part;
     if (names.name.empty() || names.name.find(':') != std::string::npos)
         names.name = "folder";
+    names.usable = names.name.find_first_not_of(". ") != std::string::npos &&
+                   names.name.find('/') == std::string::npos;
     names.slotFolder = std::string(userCacheFolder) + "\\UploadTemp";
     if (slot > 0)
         names.slotFolder += "\\" + std::to_string(slot);

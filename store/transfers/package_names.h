@@ -42,8 +42,12 @@ bool IsSafeEntryName(std::string_view name);
 // folder name uses cache\UploadTemp\<slot>\F. `name` is F: the source folder's last path
 // component (one trailing backslash ignored), at most 259 bytes, or "folder" when the
 // source names none (a bare drive), so the staging copy never is UploadTemp itself.
+// `usable` is false when F could not be a folder below UploadTemp of its own: only dots and
+// blanks (".", "..", "..." name UploadTemp or its parent once Windows drops trailing dots
+// and blanks) or a slash, which Windows takes for a separator. Nothing may be staged then.
 struct StagingNames {
     std::string name;
+    bool usable = true;
     std::string slotFolder;  // the folder holding the staging copy and the package
     std::string stagingFolder;
     std::string archivePath;  // staging folder + ".zip"

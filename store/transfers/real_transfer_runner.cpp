@@ -63,9 +63,10 @@ public:
         request.url = url;
         request.localPath = localPath;
         request.guid = guid;
-        const int status = RunUpload(request, m_stop, [&progress](uint32_t posted, uint32_t total) {
-            StoreAmounts(progress, posted, total);
-        });
+        const int status = RunUpload(
+            request, m_stop,
+            [&progress](uint32_t posted, uint32_t total) { StoreAmounts(progress, posted, total); },
+            &m_interrupter);
         if (status == 0) {
             return true;
         }
@@ -83,10 +84,17 @@ public:
 
     void Abort() override {
         m_stop = true;
+#ifdef _WIN32
+        // A post blocked in WinInet would not see the flag until the call returned.
+        m_interrupter.Interrupt();
+#endif
     }
 
 private:
     std::atomic<bool> m_stop{false};
+#ifdef _WIN32
+    UploadInterrupter m_interrupter;
+#endif
 };
 
 }  // namespace
@@ -101,14 +109,14 @@ std::unique_ptr<ITransferClient> RealTransferRunner::CreateUploadClient() {
 
 bool RealTransferRunner::BuildUploadPackage(const std::string& folder,
                                             const std::string& cacheFolder,
+                                            const std::atomic<bool>& stop,
                                             std::string& packagePath) {
 #ifdef _WIN32
-    // The packer always names a package; a failed step shows as a short or empty upload.
-    packagePath = buildUploadPackage(cacheFolder, folder);
-    return true;
+    return buildUploadPackage(cacheFolder, folder, stop, packagePath) == PackageResult::kBuilt;
 #else
     (void)folder;
     (void)cacheFolder;
+    (void)stop;
     (void)packagePath;
     return false;
 #endif

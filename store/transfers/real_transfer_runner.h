@@ -14,6 +14,6 @@ public:
     std::unique_ptr<ITransferClient> CreateDownloadClient() override;
     std::unique_ptr<ITransferClient> CreateUploadClient() override;
     bool BuildUploadPackage(const std::string& folder, const std::string& cacheFolder,
-                            std::string& packagePath) override;
+                            const std::atomic<bool>& stop, std::string& packagePath) override;
     void RemoveUploadPackage(const std::string& packagePath) override;
 };

@@ -18,13 +18,18 @@
 
 namespace {
 
-// Every pair of backslashes becomes one, scanning once from the left.
+// Every pair of backslashes becomes one, scanning once from the left by whole characters,
+// so that a double-byte character whose trail byte is a backslash keeps the separator that
+// follows it.
 std::string CollapseDoubleBackslashes(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t next = NextCharIndex(text, i);
+        out.append(text, i, next - i);
+        const bool backslash = next - i == 1 && text[i] == '\\';
+        i = next;
+        if (backslash && i < text.size() && NextCharIndex(text, i) == i + 1 && text[i] == '\\') {
             ++i;
         }
     }
@@ -83,6 +88,8 @@ TransferManager::TransferManager(ITransferRunner& runner, ITransferHost& host,
 
 TransferManager::~TransferManager() {
     shutdown();
+    // Workers that use this object cannot be left running while it goes away; an owner
+    // that must not wait gives up the manager instead (see workersLeft).
     reapWorkers(true);
 }
 
@@ -295,9 +302,33 @@ void TransferManager::shutdown() {
         ListLock lock(*this, true);
         m_stopEvents.reset();
     }
-    // No thread may outlive the manager: everything was stopped, so this is the short wait
-    // for clients to notice.
-    reapWorkers(true);
+    // Everything was stopped, so this is the short wait for clients to notice. A worker
+    // still blocked after it (a host-name lookup, a disk that does not answer) is left to
+    // the process's end: closing must not hang on it.
+    if (!joinWorkersWithin(kWorkerJoinGraceMs)) {
+        m_abandoned = true;
+        LogLine("Transfer workers still running after %u ms are left to the process's end",
+                static_cast<unsigned>(m_timings.shutdownWaitMs + kWorkerJoinGraceMs));
+    }
+}
+
+bool TransferManager::workersLeft() {
+    std::lock_guard<std::mutex> hold(m_workersMutex);
+    return !m_workers.empty();
+}
+
+bool TransferManager::joinWorkersWithin(uint32_t waitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        reapWorkers(false);
+        if (!workersLeft()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWorkerPollMs));
+    }
 }
 
 int TransferManager::countActive(int mask) const {
@@ -330,6 +361,7 @@ bool TransferManager::removeWaiting(int id) {
 }
 
 void TransferManager::stop(TransferRecord& record) {
+    record.stopRequested = true;
     record.linger = false;
     if (record.downloadClient) {
         record.downloadClient->Abort();
@@ -421,40 +453,51 @@ void TransferManager::downloadWorker(TransferRecord* record) {
     // The path is handed on after every ending, as the user asked to see the file; during
     // shutdown only a finished file is worth starting a program for.
     if (record->kind == kTransferDownloadAndOpen && !record->localPath.empty() &&
-        (!closing() || LoadStatus(record->progress) == 0)) {
+        (!closing() || LoadStatus(record->progress) == 0) && !abandoned()) {
         m_host.OpenDownloadedFile(record->localPath, record->openHost);
     }
     finishRecord(record, kDownloadKindMask);
 }
 
 void TransferManager::uploadWorker(TransferRecord* record) {
+    std::string package;
     if (!record->url.empty() && !record->folder.empty()) {
         bool ready = true;
         if (record->localPath.find(kFolderPackageMarker) != std::string::npos) {
             std::string folder = record->localPath;
             RemoveMarker(folder);
-            std::string package;
-            ready = m_runner.BuildUploadPackage(folder, record->folder, package);
+            ready =
+                !record->stopRequested &&
+                m_runner.BuildUploadPackage(folder, record->folder, record->stopRequested, package);
             if (ready) {
                 record->localPath = package;
+            } else if (record->stopRequested) {
+                endStopped(*record);
             } else {
+                // A partial package is never posted: the movie sees its own code.
                 LogLine("Upload %d: no package of %s", record->id, folder.c_str());
+                record->linger = true;
+                StoreStatus(record->progress, kUploadPackageFailedStatus);
             }
         }
         if (ready) {
             runTransfer(*record);
         }
     }
-    if (record->localPath.find(kFolderPackageMarker) != std::string::npos) {
-        m_runner.RemoveUploadPackage(record->localPath);
+    if (!package.empty() && !abandoned()) {
+        m_runner.RemoveUploadPackage(package);
     }
     lingerIfWanted(*record);
     finishRecord(record, kUploadKindMask);
 }
 
 void TransferManager::runTransfer(TransferRecord& record) {
-    m_gate.Pass([this] { return closing(); });
+    m_gate.Pass([this, &record] { return closing() || record.stopRequested; });
     if (closing()) {
+        return;
+    }
+    if (record.stopRequested) {
+        endStopped(record);
         return;
     }
     if (record.url.find("http") == std::string::npos) {
@@ -467,7 +510,10 @@ void TransferManager::runTransfer(TransferRecord& record) {
         if (upload == nullptr) {
             return;
         }
-        installClient(record, std::move(client), true);
+        if (!installClient(record, std::move(client), true)) {
+            endStopped(record);
+            return;
+        }
         int errorCode = 0;
         if (!upload->Upload(record.url, record.localPath, record.guid, record.progress,
                             errorCode)) {
@@ -481,7 +527,10 @@ void TransferManager::runTransfer(TransferRecord& record) {
     if (download == nullptr) {
         return;
     }
-    installClient(record, std::move(client), false);
+    if (!installClient(record, std::move(client), false)) {
+        endStopped(record);
+        return;
+    }
     std::string written;
     const int code =
         download->Download(record.url, record.folder, record.localPath, record.progress, written);
@@ -496,20 +545,35 @@ void TransferManager::runTransfer(TransferRecord& record) {
     if (!written.empty()) {
         record.localPath = written;
     }
-    if (!record.finalPath.empty() && !SamePath(record.finalPath, record.localPath)) {
+    if (!record.finalPath.empty() && !SamePath(record.finalPath, record.localPath) &&
+        !abandoned()) {
         // A failed copy is not the transfer's failure: the file is in the cache.
         m_host.CopyFileTo(record.localPath, record.finalPath);
     }
 }
 
-void TransferManager::installClient(TransferRecord& record, std::unique_ptr<ITransferClient> client,
+bool TransferManager::installClient(TransferRecord& record, std::unique_ptr<ITransferClient> client,
                                     bool upload) {
     ListLock lock(*this, true);
-    ITransferClient* raw = client.get();
+    // A stop (or shutdown) that came before the client existed: the client never runs, so
+    // nothing of this transfer reaches the server. Under the lock, a later stop finds the
+    // client installed and aborts it.
+    if (closing() || record.stopRequested) {
+        return false;
+    }
     (upload ? record.uploadClient : record.downloadClient) = std::move(client);
-    // Shutdown may have stopped this record before the client existed.
-    if (closing()) {
-        raw->Abort();
+    return true;
+}
+
+void TransferManager::endStopped(TransferRecord& record) {
+    // As a stop of a running client ends: a download with 1006 and gone at once, an upload
+    // with 2000 and lingering.
+    if (record.kind == kTransferUpload) {
+        record.linger = true;
+        StoreStatus(record.progress, kUploadStatusStopped);
+    } else {
+        record.linger = false;
+        StoreStatus(record.progress, kDownloadStatusStopped);
     }
 }
 

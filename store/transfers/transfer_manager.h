@@ -29,6 +29,12 @@ enum TransferKind : int {
 constexpr int kDownloadKindMask = kTransferDownload | kTransferDownloadAndOpen;
 constexpr int kUploadKindMask = kTransferUpload;
 
+// The status of a folder upload whose folder could not be packed whole (an entry that
+// could not be copied or read, a name that does not fit below the staging folder, or a
+// folder name that would stage outside it): the upload client's codes stay below 1000,
+// so the movie tells this from every post failure.
+constexpr int kUploadPackageFailedStatus = 3000;
+
 // The marker of a folder that travels as one package.
 constexpr char kFolderPackageMarker[] = ".PLENTHRA_UNZIP";
 
@@ -44,6 +50,9 @@ struct TransferRecord {
     std::string guid;
     TransferKind kind = kTransferDownload;
     std::atomic<bool> linger{true};
+    // Set by a stop; the worker looks at it before each step, so that a stop that comes
+    // before the client exists still holds.
+    std::atomic<bool> stopRequested{false};
     int openHost = 0;
     // Installed and read under the manager's lock; used by the worker outside it.
     std::unique_ptr<ITransferClient> downloadClient;
@@ -60,6 +69,11 @@ struct WaitingTransfer {
     std::string s3;
     std::string s4;
 };
+
+// Status codes a stop leaves on a transfer that had no running client yet, the same as a
+// stop of a running client leaves.
+constexpr int kDownloadStatusStopped = 1006;
+constexpr int kUploadStatusStopped = 2000;
 
 // Waits that tests shorten; the store uses the defaults.
 struct TransferTimings {
@@ -101,9 +115,19 @@ public:
     std::string GetTransStatus() override;
     bool GetAllProgress(std::string& reply);
 
-    // Stops every transfer, waits a bounded time for them to finish, then for their threads.
+    // After the shutdown wait, how long shutdown waits for stopped workers to end. Closing
+    // the store therefore takes at most shutdownWaitMs + kWorkerJoinGraceMs here.
+    static constexpr uint32_t kWorkerJoinGraceMs = 2000;
+
+    // Stops every transfer, waits a bounded time for them to finish, then at most
+    // kWorkerJoinGraceMs for their threads. Workers still running after that are left to
+    // the process's end (workersLeft() is then true) and no longer call the runner or host.
     void shutdown();
     bool closing() const { return m_closing.load(); }
+    // True after shutdown while some worker still runs. Such a worker still uses this
+    // manager: its owner must not destroy it (the destructor would wait for the worker) but
+    // leave it, the runner and the host to the process's end.
+    bool workersLeft();
 
     // Counts for tests and the log; -1 when the lock could not be had.
     int activeCount();
@@ -132,8 +156,13 @@ private:
     void runTransfer(TransferRecord& record);
     void lingerIfWanted(TransferRecord& record);
     void finishRecord(TransferRecord* record, int mask);
-    void installClient(TransferRecord& record, std::unique_ptr<ITransferClient> client,
+    bool installClient(TransferRecord& record, std::unique_ptr<ITransferClient> client,
                        bool upload);
+    void endStopped(TransferRecord& record);
+    bool joinWorkersWithin(uint32_t waitMs);
+    bool abandoned() const { return m_abandoned.load(); }
+
+    static constexpr uint32_t kWorkerPollMs = 20;
 
     ITransferRunner& m_runner;
     ITransferHost& m_host;
@@ -142,6 +171,8 @@ private:
 
     std::atomic<bool> m_closing{false};
     std::atomic<bool> m_shutDown{false};
+    // Set when shutdown left workers running: they then leave the runner and host alone.
+    std::atomic<bool> m_abandoned{false};
 
     // Guarded by m_progressMutex.
     ProgressMutex m_progressMutex;

@@ -5,6 +5,7 @@
 // and shutdown rules run natively under the sanitizers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,7 +45,7 @@ public:
     virtual ~ITransferClient() = default;
 
     // Fetches `url` into `localPath` (below `folder`), resuming a partial file. Returns 0
-    // with the path finally written in `writtenPath`, or the failure code (1001 to 1007,
+    // with the path finally written in `writtenPath`, or the failure code (1001 to 1009,
     // an HTTP status code).
     virtual int Download(const std::string& url, const std::string& folder,
                          const std::string& localPath, TransferProgress& progress,
@@ -64,9 +65,13 @@ public:
     virtual std::unique_ptr<ITransferClient> CreateDownloadClient() = 0;
     virtual std::unique_ptr<ITransferClient> CreateUploadClient() = 0;
 
-    // Packs `folder` for upload below `cacheFolder`; true with the package's path.
+    // Packs `folder` for upload below `cacheFolder`; true with the package's path. Looks at
+    // `stop` between files and between archive writes and gives up (false) once it is set.
+    // False also when any entry could not be staged or packed: a partial package is never
+    // handed out. `packagePath` is set whenever a package may have been started, so that the
+    // caller removes whatever is left.
     virtual bool BuildUploadPackage(const std::string& folder, const std::string& cacheFolder,
-                                    std::string& packagePath) = 0;
+                                    const std::atomic<bool>& stop, std::string& packagePath) = 0;
     // Removes a package after its upload attempt, whatever the outcome.
     virtual void RemoveUploadPackage(const std::string& packagePath) = 0;
 };

@@ -54,14 +54,78 @@ void EndPacking(const std::string& packagePath) {
         it->second.packing = false;
 }
 
+// True when `inner` names a place strictly below `outer`, both made absolute the way the
+// file system will read them.
+bool LiesInside(const std::string& inner, const std::string& outer) {
+    char fullInner[kPathBufferSize];
+    char fullOuter[kPathBufferSize];
+    const DWORD innerLength = GetFullPathNameA(inner.c_str(), sizeof fullInner, fullInner, nullptr);
+    const DWORD outerLength = GetFullPathNameA(outer.c_str(), sizeof fullOuter, fullOuter, nullptr);
+    if (innerLength == 0 || innerLength >= sizeof fullInner || outerLength == 0 ||
+        outerLength >= sizeof fullOuter)
+        return false;
+    StripOneTrailingBackslash(fullInner);
+    StripOneTrailingBackslash(fullOuter);
+    std::string_view in(fullInner);
+    std::string_view out(fullOuter);
+    return in.size() > out.size() + 1 && SamePath(in.substr(0, out.size()), out) &&
+           in[out.size()] == '\\' && FindBackslash(in, out.size() + 1) == std::string_view::npos;
+}
+
+// True when no entry below `folder` has a path longer than `longest` bytes. Entries are
+// found with the same calls the copy uses; "." and ".." are no entries.
+bool TreeFitsWithin(std::string& folder, std::size_t longest) {
+    WIN32_FIND_DATAA found;
+    const HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return true;
+    bool fits = true;
+    const std::size_t base = folder.size();
+    do {
+        const std::string_view name(found.cFileName);
+        if (name == "." || name == "..")
+            continue;
+        folder += '\\';
+        folder += found.cFileName;
+        fits =
+            folder.size() <= longest && ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+                                         TreeFitsWithin(folder, longest));
+        folder.resize(base);
+    } while (fits && FindNextFileA(find, &found));
+    FindClose(find);
+    return fits;
+}
+
+// True when every entry of `source`, re-rooted at `staging`, still has a path the archive
+// can be written from. Only a staging folder longer than the source can make one too long.
+bool StagingPathsFit(const std::string& source, const std::string& staging) {
+    std::string folder(source);
+    while (folder.size() > 1 && LastCharIndex(folder) == folder.size() - 1 && folder.back() == '\\')
+        folder.pop_back();
+    if (staging.size() <= folder.size())
+        return true;
+    const std::size_t growth = staging.size() - folder.size();
+    if (growth >= kZipPathLimit)
+        return false;
+    return TreeFitsWithin(folder, kZipPathLimit - growth);
+}
+
 }  // namespace
 
-std::string buildUploadPackage(const std::string& userCacheFolder,
-                               const std::string& sourceFolder) {
+PackageResult buildUploadPackage(const std::string& userCacheFolder,
+                                 const std::string& sourceFolder, const std::atomic<bool>& stop,
+                                 std::string& packagePath) {
+    packagePath.clear();
+    // Packing deletes its staging place first: a place that is not a folder of its own
+    // inside UploadTemp (the cache folder itself, for "..") must never be used.
+    const StagingNames plain = MakeStagingNames(userCacheFolder, sourceFolder, 0);
+    if (!plain.usable || !LiesInside(plain.stagingFolder, userCacheFolder + "\\UploadTemp"))
+        return PackageResult::kFailed;
+
     const StagingNames names = ClaimStagingNames(userCacheFolder, sourceFolder);
+    packagePath = names.packagePath;
     const char* staging = names.stagingFolder.c_str();
 
-    // Each step goes on whatever the previous one gave; the upload shows the outcome.
     if (IsFolder(staging))
         DeleteFolderTree(staging);
     DeleteFileIfExists(names.archivePath.c_str());
@@ -69,12 +133,23 @@ std::string buildUploadPackage(const std::string& userCacheFolder,
     // in place of the new one.
     DeleteFileIfExists(names.packagePath.c_str());
     CreateFolderTree(names.slotFolder.c_str());
-    CopyFolderTree(sourceFolder.c_str(), staging);
-    zipFolder(staging, false);
-    MoveFileTo(names.archivePath.c_str(), names.packagePath.c_str());
+
+    // Only a package of every entry is posted: a part of a folder must never read as the
+    // folder. Each step stops between files once the stop is seen.
+    PackageResult result = PackageResult::kFailed;
+    if (StagingPathsFit(sourceFolder, names.stagingFolder) &&
+        CopyFolderTree(sourceFolder.c_str(), staging, stop) && zipFolder(staging, false, &stop) &&
+        MoveFileTo(names.archivePath.c_str(), names.packagePath.c_str()))
+        result = PackageResult::kBuilt;
+    if (stop.load())
+        result = PackageResult::kStopped;
     DeleteFolderTree(staging);
+    if (result != PackageResult::kBuilt) {
+        DeleteFileIfExists(names.archivePath.c_str());
+        DeleteFileIfExists(names.packagePath.c_str());
+    }
     EndPacking(names.packagePath);
-    return names.packagePath;
+    return result;
 }
 
 void removeUploadPackage(const std::string& packagePath) {

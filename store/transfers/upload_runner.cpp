@@ -17,11 +17,45 @@ constexpr const char kContentValue[] =
 
 }  // namespace
 
+void UploadInterrupter::Interrupt() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_interrupted = true;
+    if (m_interrupt)
+        m_interrupt();
+}
+
+// Hands a client's interrupt to the interrupter for the scope's life; interrupts the client
+// at once when the interrupter was used before.
+class UploadInterrupterScope {
+public:
+    UploadInterrupterScope(UploadInterrupter* interrupter, Kasmo::CHttpClientA& client)
+        : m_interrupter(interrupter) {
+        if (m_interrupter == nullptr)
+            return;
+        std::lock_guard<std::mutex> hold(m_interrupter->m_lock);
+        m_interrupter->m_interrupt = [&client] { client.Interrupt(); };
+        if (m_interrupter->m_interrupted)
+            client.Interrupt();
+    }
+    ~UploadInterrupterScope() {
+        if (m_interrupter == nullptr)
+            return;
+        std::lock_guard<std::mutex> hold(m_interrupter->m_lock);
+        m_interrupter->m_interrupt = nullptr;
+    }
+    UploadInterrupterScope(const UploadInterrupterScope&) = delete;
+    UploadInterrupterScope& operator=(const UploadInterrupterScope&) = delete;
+
+private:
+    UploadInterrupter* m_interrupter;
+};
+
 int RunUpload(const UploadRequest& request, const std::atomic<bool>& stop,
-              const UploadProgress& progress) {
+              const UploadProgress& progress, UploadInterrupter* interrupter) {
     using namespace Kasmo;
     try {
         CHttpClientA client;
+        const UploadInterrupterScope interruptible(interrupter, client);
         client.SetInternet("My User Agent v1.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         client.AddHeader("Kasmo-Magic", "My Magic Header");
         client.AddHeader("User-Magic", "User's Magic Header");
@@ -46,6 +80,10 @@ int RunUpload(const UploadRequest& request, const std::atomic<bool>& stop,
         client.ClearHeader();
         return 0;
     } catch (const httpclientexceptionA& e) {
+        // A stop ends with 2000 however the post noticed it (an interrupted call fails
+        // with the code of the call).
+        if (stop.load())
+            return kUploadStatusBase;
         return kUploadStatusBase + e.ErrorCode();
     } catch (const std::bad_alloc&) {
         return kUploadStatusBase + kHttpErrOutOfMemory;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 struct UploadRequest {
@@ -18,12 +19,28 @@ struct UploadRequest {
 // values and file contents, without the multipart framing).
 using UploadProgress = std::function<void(uint32_t posted, uint32_t total)>;
 
+// Lets another thread break off a running upload at once: RunUpload hands its client's
+// interrupt here while it runs. Interrupt closes that client's handles, so that a WinInet
+// call blocked on a server that stopped reading or answering returns; an upload that has
+// not begun yet never starts.
+class UploadInterrupter {
+public:
+    void Interrupt();
+
+private:
+    friend class UploadInterrupterScope;
+    std::mutex m_lock;
+    std::function<void()> m_interrupt;
+    bool m_interrupted = false;
+};
+
 // Posts the file and returns the transfer status: 0 when the post went through (whatever
 // the server answered; a missing file goes out as an empty part), else 2000 + the client's
 // error code. `stop` is read before every chunk: once set, the post is cancelled and the
-// result is 2000. The caller sets the record's status to 0 before calling.
+// result is 2000. With `interrupter`, another thread can also end calls that block. The caller sets
+// the record's status to 0 before calling.
 int RunUpload(const UploadRequest& request, const std::atomic<bool>& stop,
-              const UploadProgress& progress);
+              const UploadProgress& progress, UploadInterrupter* interrupter = nullptr);
 
 // The transfer status of an upload client error code.
 constexpr int kUploadStatusBase = 2000;

@@ -198,7 +198,10 @@ void CUpdateChecker::CloseProgress() {
 void CUpdateChecker::RunDownloaded(const std::string& path) {
     // A program that does not start is not reported: the next check offers it again.
     const std::string transferDirectory = m_host.TransferDirectory();
-    ShellExecuteA(nullptr, "open", path.c_str(), nullptr, transferDirectory.c_str(), SW_SHOW);
+    // No path: the file could not be created. An empty path would open the folder instead.
+    if (!path.empty()) {
+        ShellExecuteA(nullptr, "open", path.c_str(), nullptr, transferDirectory.c_str(), SW_SHOW);
+    }
     m_state->busy.store(false);
 }
 

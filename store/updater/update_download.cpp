@@ -9,6 +9,7 @@
 
 #include "hostlink/host_link_codes.h"
 #include "store/files/file_operations.h"
+#include "store/transfers/wininet_certificate_check.h"
 #include "store/updater/download_names.h"
 #include "store/updater/download_progress.h"
 #include "store/updater/download_progress_ids.h"
@@ -133,7 +134,10 @@ Outcome DownloadRun::Fetch(HINTERNET session) {
     }
     InternetHandle request(HttpOpenRequestA(connection.get(), "GET", m_request.objectPath.c_str(),
                                             nullptr, nullptr, nullptr, flags, kRequestContext));
-    if (request.get() == nullptr || !HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0)) {
+    if (request.get() == nullptr ||
+        !SendWithCertificateCheck(
+            request.get(), m_request.server, m_request.port, m_request.secure,
+            [&] { return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0); })) {
         return Outcome::kFailed;
     }
     if (QueryStatusCode(request.get()) != HTTP_STATUS_OK) {
@@ -169,6 +173,10 @@ Outcome DownloadRun::Fetch(HINTERNET session) {
     const Outcome outcome = ReadBody(request.get(), file, total);
     CloseHandle(file);
     CloseProgress();
+    if (outcome != Outcome::kCompleted) {
+        // A partial file must never be taken for the update (nor started later).
+        DeleteFileA(m_savedPath.c_str());
+    }
     if (outcome == Outcome::kWriteFailed) {
         ShowWorkerMessage(
             m_state,
@@ -208,6 +216,11 @@ Outcome DownloadRun::ReadBody(HINTERNET request, HANDLE file, std::int64_t total
             }
         }
         if (!plan.Record(got)) {
+            // WinInet ends a body the server or a proxy cut off with empty reads, as if it
+            // were complete: only the announced length tells the two apart.
+            if (total > 0 && received != static_cast<std::uint64_t>(total)) {
+                return Outcome::kFailed;
+            }
             return Outcome::kCompleted;
         }
     }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/files/temp_tree.h"
+#include "tests/files/unix_links.h"
 
 namespace {
 
@@ -321,6 +322,65 @@ TEST(PathSizeTest, SizesBeyond4GigabytesAreNotCut) {
 
     EXPECT_EQ(GetPathSize(path.c_str()), (5ULL << 30) + 7);
     EXPECT_EQ(GetPathSize(tree.Path("big").c_str()), (5ULL << 30) + 7);
+}
+
+// A drive letter mapped onto a scratch folder: every spelling of its root is refused by the
+// delete and the move, and nothing below it is touched.
+TEST(DriveRootTest, DeleteAndMoveRefuseTheRootOfADrive) {
+    TempTree tree;
+    tree.Write("drive\\keep.txt", "k");
+    tree.Write("drive\\sub\\deep.txt", "d");
+    unix_links::MappedDrive drive('r', tree.Path("drive"));
+    ASSERT_TRUE(drive.Mapped());
+    ASSERT_EQ(GetFileAttributesA("R:\\keep.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    for (const char* root : {"R:", "R:\\", "r:\\\\", " R:\\ ", "R:/", "R:\\sub\\.."}) {
+        EXPECT_EQ(DeleteFolderTree(root), 0) << root;
+        EXPECT_EQ(MoveFolderTree(root, tree.Path("moved").c_str()), 0) << root;
+        EXPECT_EQ(MoveFolderTree(tree.Path("drive\\sub").c_str(), root), 0) << root;
+        EXPECT_EQ(tree.Read("drive\\keep.txt"), "k") << root;
+        EXPECT_EQ(tree.Read("drive\\sub\\deep.txt"), "d") << root;
+        EXPECT_FALSE(tree.Exists("moved")) << root;
+    }
+    // A folder on that drive is still an ordinary folder.
+    EXPECT_EQ(DeleteFolderTree("R:\\sub"), 1);
+    EXPECT_FALSE(tree.Exists("drive\\sub"));
+}
+
+// A folder link inside a tree (Wine reports a Linux symbolic link to a folder as a reparse
+// point, as Windows does a junction): the walks never go through it.
+TEST(ReparsePointTest, WalksNeverGoThroughAFolderLink) {
+    TempTree tree;
+    tree.Write("target\\kept.txt", "kept");
+    tree.Write("walk\\own.txt", "own");
+    ASSERT_TRUE(tree.Link("walk\\link", "target"));
+    // A link to its own ancestor would make every walk go round for ever.
+    ASSERT_TRUE(tree.Link("walk\\loop", "walk"));
+    ASSERT_NE(tree.Attributes("walk\\link") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+
+    uint64_t total = 0;
+    EXPECT_EQ(GetFolderSize(tree.Path("walk").c_str(), total), 1);
+    EXPECT_EQ(total, 3u);
+    EXPECT_EQ(GetPathSize(tree.Path("walk").c_str()), 3u);
+
+    EXPECT_EQ(CopyFolderTree(tree.Path("walk").c_str(), tree.Path("copy").c_str()), 1);
+    EXPECT_EQ(tree.List("copy"), std::vector<std::string>{"own.txt"});
+
+    DeleteFolderTree(tree.Path("walk").c_str());
+    EXPECT_FALSE(tree.Exists("walk\\own.txt"));
+    EXPECT_EQ(tree.Read("target\\kept.txt"), "kept");
+}
+
+TEST(ReparsePointTest, MoveLeavesTheLinkAndWhatItPointsAt) {
+    TempTree tree;
+    tree.Write("target\\kept.txt", "kept");
+    tree.Write("walk\\own.txt", "own");
+    ASSERT_TRUE(tree.Link("walk\\link", "target"));
+
+    EXPECT_EQ(MoveFolderTree(tree.Path("walk").c_str(), tree.Path("moved").c_str()), 1);
+    EXPECT_EQ(tree.Read("moved\\own.txt"), "own");
+    EXPECT_FALSE(tree.Exists("moved\\link"));
+    EXPECT_EQ(tree.List("walk"), std::vector<std::string>{"link"});
+    EXPECT_EQ(tree.List("target"), std::vector<std::string>{"kept.txt"});
 }
 
 }  // namespace

@@ -177,4 +177,35 @@ TEST(TrimBlanksTest, KeepsDoubleByteCharacterWhoseTrailLooksLikeABlank) {
     EXPECT_EQ(TrimBlanks(text + " "), text);
 }
 
+TEST(WholeDrivePathTest, RootsOfDrivesAndSharesOnly) {
+    struct Row {
+        std::string path;
+        bool whole;
+    };
+    const Row rows[] = {
+        {"C:", true},
+        {"C:\\", true},
+        {" c:\\\\ ", true},
+        {"C:/", true},
+        {"C:\\.\\", true},
+        {"\\", true},
+        {"", true},
+        {"\\\\server\\share\\", true},
+        {"\\\\server\\share", true},
+        {"//server/share/", true},
+        {"C:\\a", false},
+        {"C:a", false},
+        {"\\a", false},
+        {"\\\\server\\share\\a", false},
+        {"a", false},
+        {"C:\\" + kKanji, false},
+        // A trail byte that looks like a backslash separates nothing: server and share.
+        {"\\\\a" + kKanji + "b\\c\\", true},
+    };
+    DoubleByteCodePage codePage;
+    for (const Row& row : rows) {
+        EXPECT_EQ(IsWholeDrivePath(row.path), row.whole) << row.path;
+    }
+}
+
 }  // namespace

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/files/unix_links.h"
+
 class TempTree {
 public:
     TempTree() {
@@ -18,7 +20,13 @@ public:
                  std::to_string(++counter);
         CreateDirectoryA(m_root.c_str(), nullptr);
     }
-    ~TempTree() { RemoveAll(m_root); }
+    ~TempTree() {
+        // Links first: Wine lists no link whose target is already gone.
+        for (const std::string& link : m_links) {
+            unix_links::RemoveLink(link);
+        }
+        RemoveAll(m_root);
+    }
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
 
@@ -36,6 +44,12 @@ public:
         CloseHandle(file);
     }
     void Folder(const std::string& relative) const { MakeFolders(Path(relative)); }
+
+    // Makes `relative` a folder link (a reparse point to Wine) to the folder `target`.
+    bool Link(const std::string& relative, const std::string& target) {
+        m_links.push_back(Path(relative));
+        return unix_links::LinkFolder(Path(relative), Path(target));
+    }
 
     // The file's content, or "<missing>".
     std::string Read(const std::string& relative) const {
@@ -101,6 +115,10 @@ private:
                     continue;
                 }
                 const std::string child = path + "\\" + name;
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    unix_links::RemoveLink(child);  // a link a test made; never its target
+                    continue;
+                }
                 SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                 if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                     RemoveAll(child);
@@ -115,4 +133,5 @@ private:
     }
 
     std::string m_root;
+    std::vector<std::string> m_links;
 };

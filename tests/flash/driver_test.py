@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
 """The movie driver library against a scripted control played by a socket client:
 load and call round trips, pushes kept apart from a call's replies, error and closed
-connections turned into DriverError, and the registration file's text."""
+connections turned into DriverError, and the registration file's text. Also the web side
+stand-in started with its TLS ports: each port's certificate checked by Python's own TLS
+against the test authority and its revocation list, as a client that trusts it would."""
 
 import json
 import os
+import shutil
 import socket
+import ssl
 import sys
+import tempfile
 import threading
 import unittest
+import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "standins", "flash"))
 import driver  # noqa: E402
@@ -92,6 +98,76 @@ class DriverTest(unittest.TestCase):
                       "\\InprocServer32]", text)
         self.assertIn('@="C:\\\\stand-ins\\\\flash_standin.dll"', text)
         self.assertEqual(driver.windows_path("/tmp/a b"), "Z:\\tmp\\a b")
+
+
+
+class WebSideTlsTest(unittest.TestCase):
+    """The stand-in's --tls ports as the driver announces them, checked by Python's TLS
+    with the test authority (and its CRL for the revocation cases)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="px-tls-")
+        cls.root = os.path.join(cls.folder, "web")
+        os.makedirs(os.path.join(cls.root))
+        with open(os.path.join(cls.root, "a.bin"), "wb") as f:
+            f.write(b"tls stand-in" * 1000)
+        cls.tls = os.path.join(cls.folder, "tls")
+        cls.process, cls.port, cls.ports = driver.start_webside(cls.root, tls_dir=cls.tls)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.process.terminate()
+        cls.process.wait(timeout=10)
+        cls.process.stdout.close()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def fetch(self, kind, host="127.0.0.1", crl=False):
+        context = ssl.create_default_context(cafile=os.path.join(self.tls, "ca.pem"))
+        if crl:
+            with urllib.request.urlopen(
+                    "http://127.0.0.1:%d/crl/ca.crl" % self.port, timeout=10) as answer:
+                der = answer.read()
+            # As served: DER. Python takes revocation lists as PEM files only.
+            pem = os.path.join(self.folder, "served-crl.pem")
+            with open(pem, "w") as f:
+                f.write(ssl.DER_cert_to_PEM_cert(der).replace("CERTIFICATE", "X509 CRL"))
+            context.load_verify_locations(cafile=pem)
+            context.verify_flags |= ssl.VERIFY_CRL_CHECK_LEAF
+        url = "https://%s:%d/files/a.bin" % (host, self.ports[kind])
+        with urllib.request.urlopen(url, context=context, timeout=10) as answer:
+            return answer.read()
+
+    def test_every_kind_is_announced_and_the_authority_is_written(self):
+        self.assertEqual(sorted(self.ports), sorted(driver.TLS_KINDS))
+        for name in ("ca.pem", "ca.der"):
+            self.assertTrue(os.path.getsize(os.path.join(self.tls, name)) > 0, name)
+
+    def test_good_serves_every_route_under_both_names(self):
+        for host in ("127.0.0.1", "localhost"):
+            self.assertEqual(self.fetch("good", host, crl=True), b"tls stand-in" * 1000)
+        self.assertEqual(self.fetch("revocation-unknown"), b"tls stand-in" * 1000)
+
+    def test_bad_certificates_fail_verification(self):
+        for kind, crl, why in (("wrong-name", False, "mismatch"), ("expired", False, "expired"),
+                               ("unknown-authority", False, "issuer"),
+                               ("revoked", True, "revoked")):
+            with self.subTest(kind):
+                with self.assertRaises(urllib.error.URLError) as caught:
+                    self.fetch(kind, crl=crl)
+                reason = caught.exception.reason
+                self.assertIsInstance(reason, ssl.SSLCertVerificationError)
+                self.assertIn(why, reason.verify_message)
+
+    def test_the_revocation_lists_are_served_on_the_plain_port_and_logged(self):
+        with self.assertRaises(urllib.error.HTTPError) as missing:
+            urllib.request.urlopen("http://127.0.0.1:%d/crl/missing.crl" % self.port,
+                                   timeout=10)
+        self.assertEqual(missing.exception.code, 404)
+        self.fetch("good", crl=True)
+        with urllib.request.urlopen("http://127.0.0.1:%d/_log" % self.port, timeout=10) as log:
+            paths = [json.loads(line)["path"] for line in log.read().decode().splitlines()]
+        self.assertIn("/crl/ca.crl", paths)
 
 
 if __name__ == "__main__":

@@ -82,6 +82,12 @@ public:
         m_process.hProcess = nullptr;
         return ended ? static_cast<int>(code) : -1;
     }
+    // Ends the peer at once.
+    void Kill() {
+        if (m_process.hProcess != nullptr) {
+            TerminateProcess(m_process.hProcess, 98);
+        }
+    }
     ~PeerProcess() { Wait(); }
 
 private:
@@ -290,6 +296,39 @@ TEST(LinkWorkers, WaitingOnTheThreadThatOwnsThePeerDoesNotDeadlock) {
     workers.WaitAll();  // hangs here if sent messages are not delivered while waiting
     EXPECT_EQ(actions.log.Events(), std::vector<std::string>{"reply:to myself"});
     store.Destroy();
+}
+
+// A host whose thread does not look at its messages for 30 s (3ds Max busy or hung): a
+// text sent to it, the workers' wait and a query all end within their bounds, far sooner.
+TEST(BusyPeer, SendsWaitsAndQueriesEndWithinTheirBounds) {
+    PeerProcess peer;
+    ASSERT_TRUE(peer.Start("busy 7 30"));
+    ASSERT_TRUE(WaitUntil([] { return FindMessageWindow(HostWindowTitle(7).c_str()) != nullptr; }));
+    // Generous against the bounds (a loaded machine), far below the peer's 30 s.
+    const ULONGLONG kLimitMs = 20000;
+
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(SendText(HostWindowTitle(7), PXCD_OPEN_FILE, "C:\\a.max"), 1);
+    EXPECT_LT(GetTickCount64() - start, kLimitMs) << "SendTextToPeer";
+
+    CLinkWorkers workers;
+    TextSendRequest request;
+    request.peerTitle = HostWindowTitle(7);
+    request.code = PXCD_OPEN_FILE;
+    request.text = "C:\\b.max";
+    ASSERT_TRUE(workers.StartTextSender(request));
+    start = GetTickCount64();
+    workers.WaitAll();
+    EXPECT_LT(GetTickCount64() - start, kLimitMs) << "WaitAll";
+
+    RecordingStoreActions actions;
+    CPXHidMessageWin store(&actions);
+    ASSERT_TRUE(store.Create());
+    start = GetTickCount64();
+    EXPECT_EQ(store.QueryHost(7, 60000), "");
+    EXPECT_LT(GetTickCount64() - start, kLimitMs) << "QueryHost";
+    store.Destroy();
+    peer.Kill();
 }
 
 TEST(LinkWorkers, ATextForAMissingPeerIsNotSent) {

@@ -1,6 +1,8 @@
 // hostlink_peer.exe: the other process in the host link's tests.
 //   hostile        sends the store window WM_COPYDATA that no well-behaved sender would
 //   hosts ID...    creates a host window per ID and ends once all of them are destroyed
+//   busy ID S      creates a host window for ID, then does not look at its messages for S
+//                  seconds (a host whose thread is busy or hung) and ends
 // Exits 0 on success, 2 when the store window is missing, 3 when a window could not be
 // made, 4 when it was left running for a minute.
 #include <windows.h>
@@ -76,12 +78,25 @@ int RunHosts(int count, char** ids) {
     return 0;
 }
 
+int RunBusyHost(int id, int seconds) {
+    SilentHostActions actions;
+    PXMaxHidCommWin host(id, PluginBuild{1, 0, 72}, &actions);
+    if (!host.EnsureWindow()) {
+        return 3;
+    }
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    return 0;  // ends without ever pumping: what was sent to the window is dropped
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "hostile") {
         return SendHostile();
+    }
+    if (mode == "busy" && argc > 3) {
+        ExitProcess(static_cast<UINT>(RunBusyHost(std::atoi(argv[2]), std::atoi(argv[3]))));
     }
     if (mode == "hosts" && argc > 2) {
         return RunHosts(argc - 2, argv + 2);

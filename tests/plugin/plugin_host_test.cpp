@@ -57,6 +57,11 @@ public:
             SetEvent(ready);
             MSG msg;
             while (m_created && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+                if (msg.message == kHoldMessage && msg.hwnd == nullptr) {
+                    // Busy: nothing sent to the window is looked at meanwhile.
+                    WaitForSingleObject(m_release, static_cast<DWORD>(msg.wParam));
+                    continue;
+                }
                 DispatchMessageA(&msg);
             }
             recorder.Destroy();
@@ -66,16 +71,29 @@ public:
         return m_created;
     }
     void Stop() {
+        Release();
         if (m_thread.joinable()) {
             PostThreadMessageA(m_threadId, WM_QUIT, 0, 0);
             m_thread.join();
         }
     }
-    ~StoreThread() { Stop(); }
+    ~StoreThread() {
+        Stop();
+        CloseHandle(m_release);
+    }
+
+    // Makes the store's thread stop looking at its messages for `ms` ms, or until Release.
+    void Hold(DWORD ms) {
+        ResetEvent(m_release);
+        PostThreadMessageA(m_threadId, kHoldMessage, ms, 0);
+    }
+    void Release() { SetEvent(m_release); }
 
     LineLog lines;
 
 private:
+    static constexpr UINT kHoldMessage = WM_APP + 7;
+    HANDLE m_release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread m_thread;
     DWORD m_threadId = 0;
     bool m_created = false;
@@ -308,6 +326,19 @@ TEST_F(PluginWithStore, StopTellsTheStoreTheHostIsGone) {
     ASSERT_TRUE(host.Run("stop", "stopped"));
     EXPECT_TRUE(StoreGot("post 0x40E 0", mark));
     EXPECT_EQ(FindMessageWindow(HostWindowTitle(kHostId3dsMax).c_str()), nullptr);
+}
+
+// A store whose thread is busy for 30 s while the plug-in hands it a scene: Stop still
+// returns within the senders' bound instead of waiting for the store.
+TEST_F(PluginWithStore, StopReturnsSoonWhileTheStoreIsBusy) {
+    ASSERT_TRUE(host.Run("scene C:\\scenes\\tower.max", "scene C:\\scenes\\tower.max"));
+    ASSERT_TRUE(host.Run("check-for-save yes", "check-for-save yes"));
+    store.Hold(30000);
+    ASSERT_TRUE(host.Run("action 7", "action 7 -> 1"));
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(host.Run("stop", "stopped", 45000));
+    EXPECT_LT(GetTickCount64() - start, 20000u) << "far below the store's 30 s";
+    store.Release();
 }
 
 // Plug-in starts that go wrong in the host, without a store.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/shell/temp_log.h"
+#include "text/multibyte.h"
 
 namespace {
 
@@ -189,6 +190,32 @@ TEST(ScriptCommandsTest, NormalizeArgumentPathsCollapsesSeparatorRuns) {
         {"C:\\dir\\ ", "C:\\dir\\"},
         {" *a b* ", " *a b* "},
         {"", ""},
+    };
+    CScriptCommands commands;
+    for (const Case& c : cases) {
+        std::string text = c.text;
+        commands.NormalizeArgumentPaths(text);
+        EXPECT_EQ(text, c.normalized) << c.text;
+    }
+}
+
+// A double-byte character whose trail byte is a backslash ("\x95\x5C", Shift-JIS) right before
+// a separator: the trail byte is part of the name, so the separator after it stays.
+TEST(ScriptCommandsTest, NormalizeArgumentPathsWalksWholeCharacters) {
+    ScopedLeadBytesForTesting shiftJis(0x81, 0x9F);
+    const std::string kanji = "\x95\x5C";
+    struct Case {
+        std::string text;
+        std::string normalized;
+    };
+    const Case cases[] = {
+        {"C:\\a" + kanji + "\\b", "C:\\a" + kanji + "\\b"},
+        {"C:/a" + kanji + "/b", "C:\\a" + kanji + "\\b"},
+        {"C:\\a" + kanji + " \\\\ b", "C:\\a" + kanji + "\\b"},
+        {kanji + kanji + "\\\\" + kanji, kanji + kanji + "\\" + kanji},
+        {"C:/a//b \\ c", "C:\\a\\b\\c"},
+        {"a \\", "a\\"},
+        {"\x95", "\x95"},  // a lead byte at the very end stays
     };
     CScriptCommands commands;
     for (const Case& c : cases) {

@@ -19,7 +19,9 @@
 #include "store/shell/script_call.h"
 #include "store/shell/script_commands.h"
 #include "store/transfers/transfer_manager.h"
+#include "tests/shell/temp_log.h"
 #include "tests/transfers/fake_transfer_runner.h"
+#include "text/multibyte.h"
 
 namespace {
 
@@ -94,6 +96,16 @@ TEST(SettingsFileTest, FileValuesOverDefaults) {
          "<x><inner><width>5</width><UpdateHost>inner.example</UpdateHost></inner></x>", 1024, 768,
          "", kUpload, kUpdate},
         {"not XML at all", "plain text", 1024, 768, "", kUpload, kUpdate},
+        // Only a drive letter, a colon and a backslash, or a UNC path is a folder of its own;
+        // single backslashes the reader dropped leave "D:PxCache", which is not one.
+        {"drive-relative folder", "<x><TransDirectory>D:\\PxCache</TransDirectory></x>", 1024, 768,
+         "", kUpload, kUpdate},
+        {"relative folder", "<x><TransDirectory>PxCache</TransDirectory></x>", 1024, 768, "",
+         kUpload, kUpdate},
+        {"rooted on no drive", "<x><TransDirectory>\\\\PxCache</TransDirectory></x>", 1024, 768, "",
+         kUpload, kUpdate},
+        {"UNC folder", "<x><TransDirectory>\\\\\\\\srv\\\\px</TransDirectory></x>", 1024, 768,
+         "\\\\srv\\px", kUpload, kUpdate},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -157,6 +169,32 @@ TEST(StartupFoldersTest, TransDirectoryTakesPrecedenceOverCacheRoot) {
     CScriptCommands commands;
     ApplyStoreConfig(commands, configured, "User=bob|");
     EXPECT_EQ(configured.userCacheFolder, "C:\\Users\\ann\\Vellamar Plenthra\\bob");
+}
+
+TEST(StartupFoldersTest, TransDirectoryThatIsNoAbsoluteFolderIsLoggedAndIgnored) {
+    TempLogFolder log;
+    ASSERT_TRUE(log.Open());
+    InstallFolder install;
+    install.WriteSettings("<c><TransDirectory>D:\\PxCache</TransDirectory></c>");
+    StoreSettings settings;
+    settings.installFolder = install.Path();
+    ASSERT_TRUE(LoadSettings(settings));
+    SetStartupFolders(settings, "C:\\Users\\ann");
+    EXPECT_EQ(settings.userCacheFolder, "C:\\Users\\ann\\Vellamar Plenthra");
+    const std::vector<std::string> lines = log.CloseAndReadBody();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("TransDirectory \"D:PxCache\""), std::string::npos) << lines[0];
+}
+
+// The signed-in user's name walked by whole characters: a Shift-JIS name whose trail byte is a
+// backslash keeps the separator after it.
+TEST(StartupFoldersTest, UserFolderKeepsTheSeparatorAfterADoubleByteName) {
+    ScopedLeadBytesForTesting shiftJis(0x81, 0x9F);
+    StoreSettings settings;
+    SetStartupFolders(settings, "C:\\Users\\ann");
+    CScriptCommands commands;
+    ApplyStoreConfig(commands, settings, "User=\x95\x5C\\\\x|");
+    EXPECT_EQ(settings.userCacheFolder, "C:\\Users\\ann\\Vellamar Plenthra\\\x95\x5C\\x");
 }
 
 #ifdef _WIN32

@@ -8,6 +8,7 @@ for with DownloadFiles when they are not all there. The mouse is driven with xdo
 import datetime
 import os
 import re
+import threading
 import time
 import unittest
 
@@ -168,6 +169,48 @@ class DragOutTest(unittest.TestCase):
                         self.assertFalse([n for n in later if n.startswith(("enter", "dropped"))],
                                          later)
                     self.assertIsNone(session.store.poll())
+
+    def test_drag_lists_while_the_button_goes_up_and_down_keep_the_store_answering(self):
+        """The movie hands over drag lists as fast as it can while the button is pressed
+        inside the control, dragged out and released, again and again: the watcher that
+        turns file drops off and on must never wait for the window while the movie's
+        thread waits for the watcher."""
+        with StoreSession() as session:
+            missing = driver.windows_path(os.path.join(session.root, "missing.max"))
+            listing = "1*%s*10|" % missing  # never dragged: only asked for again
+            session.start()
+            root, _ = session.init()
+            session.probe.wait_window(lambda w: w["visible"] == 1)
+            stop = threading.Event()
+
+            def press_and_release():
+                while not stop.is_set():
+                    xdotool("mousemove", *INSIDE_CONTROL)
+                    xdotool("mousedown", 1)
+                    time.sleep(0.35)
+                    xdotool("mousemove", *OVER_TARGET[0])
+                    time.sleep(0.35)
+                    xdotool("mouseup", 1)
+                    time.sleep(0.1)
+
+            mouse = threading.Thread(target=press_and_release, daemon=True)
+            mouse.start()
+            calls = 0
+            try:
+                deadline = time.monotonic() + 8
+                while time.monotonic() < deadline:
+                    session.movie.call(invoke("BeginDropFiles", listing), timeout=20)
+                    calls += 1
+            finally:
+                stop.set()
+                mouse.join(30)
+                xdotool("mouseup", 1)
+            self.assertGreater(calls, 10)
+            self.assertIsNotNone(session.init())
+            started = time.monotonic()
+            self.assertEqual(session.probe.command("close"), "close ok")
+            self.assertEqual(session.wait_exit(60), 0)
+            self.assertLess(time.monotonic() - started, 20)
 
 
 if __name__ == "__main__":

@@ -33,6 +33,11 @@ def register_once():
     global _registered
     if not _registered:
         driver.register_control(os.environ["PX_FLASH_STANDIN"])
+        # A store that crashes must end rather than wait in Wine's crash dialog.
+        subprocess.run([driver.wine_loader(), "reg", "add", "HKCU\\Software\\Wine\\WineDbg",
+                        "/v", "ShowCrashDialog", "/t", "REG_DWORD", "/d", "0", "/f"],
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=120)
         _registered = True
 
 

@@ -5,6 +5,8 @@
 //   unhost ID        destroys it (the store hears the host is gone) -> "unhosted ID"
 //   post MSG [W]     posts MSG (decimal or 0x..) to the store's hidden window
 //                                                          -> "posted MSG ok|missing"
+//   post-main MSG [W] posts MSG with wParam W to the main window "Vellamar"
+//                                                          -> "post-main MSG ok|missing"
 //   window           the main window "Vellamar"            -> "window none" or
 //                    "window visible=V x=X y=Y w=W h=H cx=.. cy=.. cw=.. ch=.."
 //                    (c*: the first child, the Flash control, in client coordinates)
@@ -17,6 +19,9 @@
 //                    line after ID)                        -> "dialog-item TEXT" or "dialog-item
 //                    none"
 //   end-dialog T     presses OK in the window titled T     -> "end-dialog ok|missing"
+//   hold MS          answers, then looks at no message for MS ms (a busy 3ds Max): the
+//                    host windows take nothing and no command is read meanwhile
+//                                                          -> "hold MS"
 //   pid              this process's id                     -> "pid N"
 //   quit             ends the probe                        -> "bye"
 // Texts the store sends to a host window print as "open-file PATH".
@@ -132,6 +137,20 @@ void RunCommand(const std::string& line) {
         const WPARAM w = static_cast<WPARAM>(std::strtoul(wParam.c_str(), nullptr, 0));
         const bool posted = PXMaxHidCommWin::PostToStore(code, w, 0);
         Say("posted " + message + (posted ? " ok" : " missing"));
+    } else if (verb == "hold") {
+        unsigned ms = 0;
+        words >> ms;
+        Say("hold " + std::to_string(ms));
+        Sleep(ms);
+    } else if (verb == "post-main") {
+        std::string message;
+        std::string wParam = "0";
+        words >> message >> wParam;
+        const UINT code = static_cast<UINT>(std::strtoul(message.c_str(), nullptr, 0));
+        const WPARAM w = static_cast<WPARAM>(std::strtoull(wParam.c_str(), nullptr, 0));
+        HWND main = MainWindow();
+        const bool posted = main != nullptr && PostMessageA(main, code, w, 0);
+        Say("post-main " + message + (posted ? " ok" : " missing"));
     } else if (verb == "window") {
         Say(DescribeWindow());
     } else if (verb == "find-window") {

@@ -6,11 +6,14 @@ stand-in, host plug-ins through store_probe.exe."""
 
 import os
 import glob
+import json
 import re
+import socket
 import subprocess
 import shutil
 import time
 import unittest
+import urllib.request
 import uuid
 
 import store_fixture
@@ -107,8 +110,17 @@ class PushesTest(unittest.TestCase):
             with open(model, "wb") as f:
                 f.write(b"m" * 1234)
             session.start()
-            session.init()
+            cache_root, _ = session.init()
             session.probe.wait_window(lambda w: w["visible"] == 1)
+            # Any program on the desktop can post the main window's text messages with
+            # numbers of its own: they are ignored, and the store's own still arrive.
+            log_before = len(read_log(cache_root))  # the log is shared with earlier stores
+            for message in range(0x465, 0x469):
+                for made_up in ("0x1", "0x1000", "0x7ffe0000", "0xdeadbeef0"):
+                    self.assertTrue(session.probe.command(
+                        "post-main %d %s" % (message, made_up), "post-main").endswith(" ok"))
+            self.assertEqual(session.init()[0], cache_root)
+            self.assertIsNone(session.store.poll())
             self.assertEqual(session.start_again([driver.windows_path(model)]), 0)
             pushes = []
             deadline = time.monotonic() + 15
@@ -118,6 +130,9 @@ class PushesTest(unittest.TestCase):
             record = re.search(r"<string>(.*)</string>", pushes[0]).group(1)
             self.assertRegex(record, r"^Z:\\.*\\chair\.max\*1234\*\d\d/\d\d/\d{4}\*\d\d/\d\d/\d{4}\|$")
             self.assertIsNone(session.store.poll())
+            ignored = [line for line in read_log(cache_root)[log_before:].splitlines()
+                       if "unknown text" in line]
+            self.assertEqual(len(ignored), 16, ignored)
 
 
 class AboutBoxTest(unittest.TestCase):
@@ -147,6 +162,30 @@ class EndingTest(unittest.TestCase):
             self.assertIsNone(session.store.poll())
             self.assertEqual(session.probe.command("close"), "close ok")
             self.assertEqual(session.wait_exit(60), 0)
+            self.assertIn("LOG END", read_log(root))
+
+    def test_closing_during_a_hand_off_to_a_busy_host_ends_soon(self):
+        with StoreSession() as session:
+            session.probe.command("host 14")
+            session.start(["APPHOSTID", "14", "APPPID", str(session.probe.pid)])
+            root, _ = session.init()
+            model = os.path.join(session.root, "chair.max")
+            with open(model, "wb") as f:
+                f.write(b"m")
+            # 3ds Max busy for 30 s: the hand-off waits in vain, the close must not.
+            session.probe.command("hold 30000")
+            replies = session.movie.call(invoke("OpenFile", driver.windows_path(model) + "*14"))
+            self.assertEqual(reply_value(replies, "OpenFile"), "0")
+            time.sleep(1)
+            closer = store_fixture.Probe()
+            try:
+                started = time.monotonic()
+                self.assertEqual(closer.command("close"), "close ok")
+                self.assertEqual(session.wait_exit(60), 0)
+                self.assertLess(time.monotonic() - started, 20, "far below the host's 30 s")
+            finally:
+                closer.close()
+                session.probe.process.kill()  # still held: no quit would be read
             self.assertIn("LOG END", read_log(root))
 
     def test_the_store_quits_when_its_host_goes_away(self):
@@ -196,6 +235,121 @@ class TransferTest(unittest.TestCase):
                 self.assertEqual(seen[-1], done)
                 with open(os.path.join(target, name), "rb") as f:
                     self.assertEqual(f.read(), payload)
+
+
+# Closing waits 5 s for stopped transfers, then at most 2 s for their threads
+# (TransferManager::kWorkerJoinGraceMs); whatever still runs is left to the process's end.
+# The margin is for a loaded machine; a close that waits for the workers takes minutes.
+CLOSE_BOUND_SECONDS = 5 + 2 + 13
+
+
+def silent_server():
+    """A socket that takes connections into its backlog and never reads or answers."""
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.bind(("127.0.0.1", 0))
+    server.listen(4)
+    return server
+
+
+def big_tree(folder, files=2500, size=64 * 1024):
+    """A folder that takes tens of seconds to copy and pack under Wine."""
+    for index in range(files):
+        sub = os.path.join(folder, "part%02d" % (index % 25))
+        os.makedirs(sub, exist_ok=True)
+        with open(os.path.join(sub, "piece%04d.bin" % index), "wb") as f:
+            f.write(os.urandom(size))
+
+
+def web_log(web):
+    with urllib.request.urlopen(web.url("/_log"), timeout=60) as reply:
+        return [json.loads(line) for line in reply.read().decode("latin-1").splitlines() if line]
+
+
+class TransferFaultTest(unittest.TestCase):
+    def test_stops_hold_before_any_client_and_closing_is_bounded(self):
+        with StoreSession() as session, silent_server() as stalled:
+            files = os.path.join(session.root, "web")
+            os.makedirs(os.path.join(files, "files"))
+            for name in ("first.bin", "second.bin"):
+                with open(os.path.join(files, "files", name), "wb") as f:
+                    f.write(b"d" * 4096)
+            tree = os.path.join(session.root, "Big Model")
+            big_tree(tree)
+            stalled_file = os.path.join(session.root, "stalled.bin")
+            with open(stalled_file, "wb") as f:
+                f.write(b"s" * (48 << 20))
+            with driver.WebSide(os.path.join(files, "files")) as web:
+                session.start()
+                root, _ = session.init()
+                upload_url = web.url("/Upload/uploadtest.asp")
+                folder = driver.windows_path(tree) + ".PLENTHRA_UNZIP"
+
+                def call(name, argument):
+                    return reply_value(session.movie.call(invoke(name, argument)), name)
+
+                def status_of(record_id):
+                    status = reply_value(session.movie.call(invoke("GetTransStatus")),
+                                         "GetTransStatus")
+                    for record in (status or "").strip('"').split(";"):
+                        if record.startswith("%d," % record_id):
+                            return record
+                    return None
+
+                self.assertEqual(call("StoreConfig", "MaxUploadCount=2|"), "0")
+                # A stop while the folder is packed: no package is posted, the upload ends
+                # with the stop code 2000 and lingers.
+                self.assertEqual(call("StartUploadFile", "3*%s*g*%s" % (folder, upload_url)), "0")
+                time.sleep(1.5)
+                self.assertEqual(call("StopTransFile", "3"), "0")
+                seen = set()
+                deadline = time.monotonic() + 60
+                while time.monotonic() < deadline:
+                    record = status_of(3)
+                    if record is None:
+                        break
+                    seen.add(record)
+                    time.sleep(0.2)
+                self.assertIsNone(status_of(3))
+                self.assertIn("3,0,1024,2000", seen)
+                # A stop while the download waits at the start gate behind another start.
+                target = driver.windows_path(os.path.join(session.root, "got"))
+                self.assertEqual(call("StartDownloadFile", "4*%s*%s*first.bin" % (
+                    web.url("/files/first.bin"), target)), "-1")
+                self.assertEqual(call("StartDownloadFile", "5*%s*%s*second.bin" % (
+                    web.url("/files/second.bin"), target)), "-1")
+                self.assertEqual(call("StopTransFile", "5"), "0")
+                deadline = time.monotonic() + 30
+                while status_of(4) is not None or status_of(5) is not None:
+                    self.assertLess(time.monotonic(), deadline)
+                    time.sleep(0.2)
+                paths = [entry["path"] for entry in web_log(web)]
+                self.assertIn("/files/first.bin", paths)
+                self.assertNotIn("/files/second.bin", paths)
+                self.assertFalse(any(p.lower().startswith("/upload") for p in paths), paths)
+                self.assertFalse(os.path.exists(os.path.join(
+                    linux_path(root), "UploadTemp", "Big Model.PLENTHRA_UNZIP")))
+
+                # Closing during a packing and a post to a server that never reads.
+                self.assertEqual(call("StartUploadFile", "6*%s*g*%s" % (folder, upload_url)), "0")
+                self.assertEqual(call("StartUploadFile", "7*%s*g*http://127.0.0.1:%d/Upload/x.asp"
+                                      % (driver.windows_path(stalled_file),
+                                         stalled.getsockname()[1])), "0")
+                stalled.settimeout(30)
+                connection, _ = stalled.accept()
+                with connection:
+                    time.sleep(1)
+                    started = time.monotonic()
+                    self.assertEqual(session.probe.command("close"), "close ok")
+                    try:
+                        session.wait_exit(CLOSE_BOUND_SECONDS)
+                    except subprocess.TimeoutExpired:
+                        self.fail("the store was still running %d s after the close"
+                                  % CLOSE_BOUND_SECONDS)
+                    self.assertLess(time.monotonic() - started, CLOSE_BOUND_SECONDS)
+                last_line = read_log(root).rstrip().splitlines()[-1]
+                self.assertIn("LOG END", last_line)
+                self.assertFalse(any(p.lower().startswith("/upload")
+                                     for p in (e["path"] for e in web_log(web))))
 
 
 class MissingControlTest(unittest.TestCase):

@@ -99,7 +99,9 @@ class DialogWatch:
 class UpdateSite:
     """A web side stand-in with its own folder, and a transfer directory for the store."""
 
-    def __init__(self, start_server=True):
+    def __init__(self, start_server=True, tls=False):
+        self.tls = tls
+        self.tls_ports = {}
         self.folder = tempfile.mkdtemp(prefix="pxupdate-")
         self.root = os.path.join(self.folder, "web")
         self.transfer = os.path.join(self.folder, "transfer")
@@ -115,13 +117,12 @@ class UpdateSite:
 
     def listen_on(self, port):
         """Starts the stand-in; port 0 picks a free one, another is one chosen earlier."""
-        self.server = subprocess.Popen(
-            ["python3", driver.WEBSIDE_SERVER, "--root", self.root, "--port", str(port)],
-            stdout=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True)
-        first = self.server.stdout.readline().strip()
-        if not first.startswith("listening 127.0.0.1:"):
-            raise driver.DriverError("web side did not start: %r" % first)
-        self.port = int(first.rsplit(":", 1)[1])
+        # With TLS, the stand-in's test authority is trusted in the prefix until close().
+        tls_dir = os.path.join(self.folder, "tls") if self.tls else None
+        self.server, self.port, self.tls_ports = driver.start_webside(self.root, port, tls_dir)
+        if tls_dir is not None and not os.path.exists(os.path.join(self.folder, "trusted")):
+            driver.trust_authority("add", os.path.join(tls_dir, "ca.der"))
+            open(os.path.join(self.folder, "trusted"), "w").close()
 
     def settings(self, port=None):
         """The store's settings file: this transfer directory and this service."""
@@ -137,6 +138,9 @@ class UpdateSite:
 
     def file_url(self, name_and_query):
         return "http://127.0.0.1:%d/files/%s" % (self.port, name_and_query)
+
+    def tls_file_url(self, kind, name_and_query):
+        return "https://127.0.0.1:%d/files/%s" % (self.tls_ports[kind], name_and_query)
 
     def paths(self, prefix):
         """Paths (with query, as received) of the requests so far that start with prefix."""
@@ -154,6 +158,8 @@ class UpdateSite:
         return os.path.join(self.transfer, "Updates", "temp", name)
 
     def close(self):
+        if os.path.exists(os.path.join(self.folder, "trusted")):
+            driver.trust_authority("remove", os.path.join(self.folder, "tls", "ca.der"))
         if self.server is not None:
             if self.server.poll() is None:
                 self.server.terminate()
@@ -274,7 +280,8 @@ class UpdateDownloadTest(unittest.TestCase):
                 watch.close()
 
     def test_optional_update_accepted_runs_the_file_the_server_names(self):
-        with UpdateSite() as site, StoreSession(settings_xml=site.settings()) as session:
+        with UpdateSite(tls=True) as site, \
+                StoreSession(settings_xml=site.settings()) as session:
             link = "update_marker.exe?disposition=x.exe"
             site.serve(link_descriptor(site.file_url(link), False))
             watch = DialogWatch("yes")
@@ -291,6 +298,42 @@ class UpdateDownloadTest(unittest.TestCase):
                 self.assertEqual(lines[0], OPTIONAL_LINE)
                 for line in lines[1:]:
                     self.assertTrue(line.startswith("dialog Download Progress | "), line)
+
+                # The same over https, from the stand-in's TLS port with the good certificate.
+                secure = "update_marker.exe?disposition=y.exe"
+                site.serve(link_descriptor(site.tls_file_url("good", secure), False))
+                post_check(session, False)
+                watch.wait_for(OPTIONAL_LINE)
+                self.assert_started(site, "y.exe")
+                self.assertEqual(site.paths("/files/"), ["/files/" + link, "/files/" + secure])
+            finally:
+                watch.close()
+
+
+    def test_required_update_cut_short_is_not_started(self):
+        with UpdateSite() as site, StoreSession(settings_xml=site.settings()) as session:
+            # Padding after the image: the program still runs when the padding is cut off,
+            # so only the store's length check keeps the cut copy from starting.
+            padded = os.path.join(site.root, "padded.exe")
+            with open(padded, "wb") as f:
+                f.write(site.program_bytes + b"\0" * 200000)
+            link = "padded.exe?drop=%d" % (len(site.program_bytes) + 1000)
+            site.serve(link_descriptor(site.file_url(link), True))
+            watch = DialogWatch("ok")
+            try:
+                session.start()
+                post_check(session, False)
+                ran = site.updates_temp("update.exe.ran")
+                wait_until(lambda: os.path.exists(ran) or SERVICE_DOWN_LINE in watch.settle(0.5),
+                           60, "the cut download's end")
+                time.sleep(2)
+                self.assertFalse(os.path.exists(ran), "the cut program was started")
+                self.assertIn(SERVICE_DOWN_LINE, watch.settle(0))
+                self.assertEqual(site.paths("/files/"), ["/files/" + link])
+                self.assertFalse(os.path.exists(site.updates_temp("update.exe")))
+                # Not busy any more: the next check reaches the service.
+                post_check_until_heard(session, site, True, 2)
+                self.assertIsNone(session.store.poll())
             finally:
                 watch.close()
 

@@ -412,16 +412,21 @@ class Movie:
 
 class WebSide:
     """The web side stand-in serving a folder: model files under /files/, the update
-    descriptor, and received uploads kept under _uploads/."""
+    descriptor, and received uploads kept under _uploads/; with tls=True also over TLS,
+    its test authority trusted in the Wine prefix until close()."""
 
-    def __init__(self, root):
+    def __init__(self, root, tls=False):
         self.root = root
         os.makedirs(root, exist_ok=True)
-        self.server = driver.WebSide(root)
+        self.server = driver.WebSide(root, tls=tls)
         self.port = self.server.port
 
     def url(self, path):
         return self.server.url(path)
+
+    def tls_url(self, kind, path):
+        """The same stand-in over TLS with the certificate of that kind ("good", ...)."""
+        return self.server.tls_url(kind, path)
 
     def put_file(self, name, data):
         with open(os.path.join(self.root, name), "wb") as f:

@@ -42,7 +42,7 @@ def artefact(name):
 def setUpModule():
     driver.register_control(os.environ["PX_FLASH_STANDIN"])
     shared["work"] = tempfile.mkdtemp(prefix="pxsystem-")
-    shared["web"] = system.WebSide(os.path.join(shared["work"], "web"))
+    shared["web"] = system.WebSide(os.path.join(shared["work"], "web"), tls=True)
     shared["web"].serve_descriptor(system.NO_UPDATE_DESCRIPTOR)
     shared["install"] = system.StoreInstall(os.environ["PX_STORE_EXE"],
                                             system.store_settings(shared["web"].port))
@@ -122,11 +122,12 @@ class StoreStartedFromTheMenuTest(unittest.TestCase):
         cls.host.close()
         end_store()
 
-    def download_and_open(self, transfer_id, name, payload, rate):
+    def download_and_open(self, transfer_id, name, payload, rate, secure=False):
         shared["web"].put_file(name, payload)
         local = self.cache_root + "\\" + name
         shared["cached"].append(system.linux_path(local))
-        url = shared["web"].url("/files/%s?rate=%d" % (name, rate))
+        path = "/files/%s?rate=%d" % (name, rate)
+        url = shared["web"].tls_url("good", path) if secure else shared["web"].url(path)
         reply = self.movie.call("DownloadAndOpenFile", "%d*%s*%s*%d" % (
             transfer_id, url, name, system.PLUGIN_HOST_ID))
         self.assertEqual(reply, "0")
@@ -182,6 +183,29 @@ class StoreStartedFromTheMenuTest(unittest.TestCase):
                         self.assertEqual(line, "%s %s" % (operation, local))
         artefact("system-store-downloads")
 
+    def test_2b_a_model_over_https_goes_into_the_scene_and_bad_certificates_fail(self):
+        payload = bytes(range(256)) * 700
+        name = "model-%s.max" % uuid.uuid4().hex[:12]
+        local, records = self.download_and_open(25, name, payload, 60000, secure=True)
+        kib = len(payload) // 1024
+        self.assertEqual(records[-1], "%d,%d,%d,0" % (25, kib, kib))
+        with open(system.linux_path(local), "rb") as f:
+            self.assertEqual(f.read(), payload)
+        self.assertEqual(self.host.expect("LoadFromFile", 30), "LoadFromFile %s" % local)
+        # A refused certificate: the record ends with 1008 and nothing reaches the scene.
+        name = "model-%s.max" % uuid.uuid4().hex[:12]
+        shared["web"].put_file(name, payload)
+        url = shared["web"].tls_url("revoked", "/files/" + name)
+        reply = self.movie.call("DownloadAndOpenFile", "26*%s*%s*%d" % (
+            url, name, system.PLUGIN_HOST_ID))
+        self.assertEqual(reply, "0")
+        self.assertEqual(self.movie.follow_transfer(26)[-1].split(",")[3], "1008")
+        self.assertFalse(os.path.exists(system.linux_path(self.cache_root + "\\" + name)))
+        # The store's log names the reason.
+        with open(system.linux_path(self.cache_root + "\\log.txt"), "rb") as f:
+            log = f.read().decode("latin-1")
+        self.assertIn("TLS: certificate of 127.0.0.1 rejected: CRYPT_E_REVOKED", log)
+
     def test_3_save_to_plenthra_offers_the_scene_and_uploads_it(self):
         scene = os.path.join(shared["work"], "room scene.max")
         with open(scene, "wb") as f:
@@ -208,6 +232,26 @@ class StoreStartedFromTheMenuTest(unittest.TestCase):
         part = system.file_part(upload)
         self.assertEqual((part["size"], part["sha256"]), (70000, system.sha256_of(scene)))
         self.assertTrue(part["filename"].endswith("room scene.max"), part)
+
+    def test_3b_uploads_go_to_an_https_upload_url_from_store_config(self):
+        path = os.path.join(shared["work"], "secure upload.bin")
+        with open(path, "wb") as f:
+            f.write(os.urandom(90000))
+        secure = shared["web"].tls_url("good", system.UPLOAD_PATH)
+        self.assertEqual(self.movie.call("StoreConfig", "UploadUrl=%s|" % secure), "0")
+        try:
+            before = len(shared["web"].uploads())
+            reply = self.movie.call("StartUploadFile", "32*%s*guid-32*" % driver.windows_path(path))
+            self.assertEqual(reply, "0")
+            self.assertEqual(self.movie.follow_transfer(32)[-1].split(",")[3], "0")
+            upload = shared["web"].wait_uploads(before + 1)[before]
+            part = system.file_part(upload)
+            self.assertEqual((part["size"], part["sha256"]), (90000, system.sha256_of(path)))
+            head, data = shared["web"].stored_file_part(before + 1)
+            self.assertEqual(hashlib.sha256(data).hexdigest(), system.sha256_of(path))
+        finally:
+            plain = shared["web"].url(system.UPLOAD_PATH)
+            self.assertEqual(self.movie.call("StoreConfig", "UploadUrl=%s|" % plain), "0")
 
     def test_4_a_folder_upload_arrives_as_a_package_of_the_folder(self):
         folder = os.path.join(shared["work"], "Car")

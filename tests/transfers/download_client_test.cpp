@@ -2,6 +2,7 @@
 // by tests/run_with_webside.sh): resuming, retries, redirects, failures, the request on the
 // wire (checked in the stand-in's request log), file times and stopping.
 #include "store/transfers/download_client.h"
+#include "text/multibyte.h"
 
 #include <gtest/gtest.h>
 
@@ -230,6 +231,96 @@ TEST_F(DownloadTest, PartialFileIsAppendedOn206AndRewrittenOn200) {
             requests[0].find("\"Range\": \"bytes=" + std::to_string(c.partial.size()) + "-\""),
             std::string::npos);
     }
+}
+
+TEST_F(DownloadTest, StalePartialFileIsDroppedAndTheFileFetchedOnceFromTheStart) {
+    struct Case {
+        const char* label;
+        std::string partial;
+    };
+    const Case cases[] = {
+        {"as long as the server's file", std::string(kFileSize, 'x')},
+        {"longer than the server's file", std::string(kFileSize + 700, 'x')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        AskWebside("POST", "/_reset");
+        fs::remove(local());
+        WriteAll(local() + ".down", c.partial);
+        HttpDownloadClient client;
+        client.setRetry(1, 0, 0);
+        client.setMaxRedirects(0);
+        client.setDownloadFolder(out_);
+        client.setLocalPath(local());
+        ASSERT_EQ(client.download(Url("a.bin"), false), kDownloadDone);
+        EXPECT_EQ(ReadAll(local()), data_);
+        EXPECT_FALSE(fs::exists(local() + ".down"));
+        // The range asked for the stale length, then one request from the start.
+        const auto requests = Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_NE(
+            requests[0].find("\"Range\": \"bytes=" + std::to_string(c.partial.size()) + "-\""),
+            std::string::npos);
+        EXPECT_EQ(requests[1].find("\"Range\""), std::string::npos) << requests[1];
+    }
+}
+
+TEST_F(DownloadTest, StopAfterTheLastBytesStillCompletesTheFile) {
+    // A stop that lands once the last chunk is written must not leave a complete ".down"
+    // behind: the run either ends stopped with a shorter partial file or completes. The
+    // stop is sent the moment the figures show the whole file, many times over, so that
+    // some of the stops fall after the last write.
+    const std::string whole = Pattern(40 * 1024);
+    WriteAll(Join(served_, "w.bin"), whole);
+    int completedAfterStop = 0;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        const std::string target = Join(out_, "w.bin");
+        fs::remove(target);
+        fs::remove(target + ".down");
+        HttpDownloadClient client;
+        client.setDownloadFolder(out_);
+        client.setLocalPath(target);
+        int result = -1;
+        std::thread worker([&] { result = client.download(Url("w.bin?rate=400000"), true); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (client.receivedKiB() < 40 && std::chrono::steady_clock::now() < deadline) {
+        }
+        client.abort();
+        worker.join();
+        if (result == kDownloadDone) {
+            EXPECT_EQ(ReadAll(target), whole);
+            EXPECT_FALSE(fs::exists(target + ".down"));
+            ++completedAfterStop;
+        } else {
+            EXPECT_EQ(result, kDownloadStoppedResult);
+            uint64_t size = 0;
+            if (QueryFileSize(target + ".down", size)) {
+                EXPECT_LT(size, whole.size()) << "a complete file was left as a partial one";
+            }
+        }
+        AskWebside("POST", "/_reset");
+    }
+    EXPECT_GT(completedAfterStop, 0);
+}
+
+TEST(DownloadNamesTest, DoubledSeparatorsCollapseByWholeCharacters) {
+    // Shift-JIS lead bytes: 0x95 0x5C is one character whose trail byte is a backslash.
+    ScopedLeadBytesForTesting codePage(0x81, 0x9F);
+    struct Case {
+        const char* text;
+        const char* collapsed;
+    };
+    const Case cases[] = {
+        {"C:\\cache\\\\\x95\x5C\\a.max.down", "C:\\cache\\\x95\x5C\\a.max.down"},
+        {"C:\\\x95\x5C\\\\b.down", "C:\\\x95\x5C\\b.down"},
+        {"\\\\\\", "\\\\"},  // three become two, read once from the left
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CollapseDoubledSeparators(c.text, '\\'), c.collapsed);
+    }
+    EXPECT_EQ(CollapseDoubledSeparators("/a//b", '/'), "/a/b");
 }
 
 TEST_F(DownloadTest, FailuresLeaveTheirCodeAndWriteNothing) {

@@ -3,6 +3,7 @@
 // they were asked; a host that records file operations and hand-offs.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -73,6 +74,13 @@ public:
         return m_packages;
     }
 
+    // Runs of `url` go on after an abort, as a client blocked in a call that cannot be
+    // interrupted does, until released.
+    void IgnoreAborts(const std::string& url) {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        m_deaf[url] = true;
+    }
+
     int Aborts() {
         std::lock_guard<std::mutex> hold(m_mutex);
         return m_aborts;
@@ -101,12 +109,32 @@ public:
     std::unique_ptr<ITransferClient> CreateUploadClient() override {
         return std::make_unique<Client>(*this);
     }
+    // While held, a packing waits (as a long packing would) until released.
+    void HoldPacking(bool hold) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdPacking = hold;
+        m_changed.notify_all();
+    }
+    bool WaitPackingAsked() {
+        std::unique_lock<std::mutex> hold(m_mutex);
+        return m_changed.wait_for(hold, kTransferTestPatience, [&] { return m_packingAsked; });
+    }
+    // True when a packing found its stop request set as it ended.
+    bool PackingSawStop() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_packingSawStop;
+    }
+
     bool BuildUploadPackage(const std::string& folder, const std::string& cacheFolder,
-                            std::string& packagePath) override {
-        std::lock_guard<std::mutex> hold(m_mutex);
+                            const std::atomic<bool>& stop, std::string& packagePath) override {
+        std::unique_lock<std::mutex> hold(m_mutex);
         m_packages.emplace_back(folder, cacheFolder);
         packagePath = cacheFolder + "\\UploadTemp\\package.PLENTHRA_UNZIP";
-        return packageSucceeds;
+        m_packingAsked = true;
+        m_changed.notify_all();
+        m_changed.wait(hold, [&] { return !m_holdPacking; });
+        m_packingSawStop = stop.load();
+        return packageSucceeds && !m_packingSawStop;
     }
     void RemoveUploadPackage(const std::string& packagePath) override {
         std::lock_guard<std::mutex> hold(m_mutex);
@@ -169,7 +197,9 @@ private:
         }
         m_calls.push_back(std::move(call));
         m_changed.notify_all();
-        m_changed.wait(hold, [&] { return aborted || m_outcomes.count(url) != 0; });
+        m_changed.wait(hold, [&] {
+            return (aborted && m_deaf.count(url) == 0) || m_outcomes.count(url) != 0;
+        });
         if (m_outcomes.count(url) != 0) {
             outcome = m_outcomes[url];
             return true;
@@ -189,12 +219,16 @@ private:
     std::condition_variable m_changed;
     std::map<std::string, Plan> m_plans;
     std::map<std::string, Outcome> m_outcomes;
+    std::map<std::string, bool> m_deaf;
     std::vector<Call> m_calls;
     std::vector<std::pair<std::string, std::string>> m_packages;
     std::vector<std::string> m_removedPackages;
     int m_aborts = 0;
     bool m_holdCreation = false;
     bool m_creationAsked = false;
+    bool m_holdPacking = false;
+    bool m_packingAsked = false;
+    bool m_packingSawStop = false;
 };
 
 class FakeTransferHost : public ITransferHost {

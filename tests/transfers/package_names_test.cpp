@@ -95,4 +95,18 @@ TEST(MakeStagingNamesTest, PlainPlaceFirstNumberedPlacesApart) {
     EXPECT_EQ(MakeStagingNames("C:\\c", "D:\\", 0).stagingFolder, "C:\\c\\UploadTemp\\folder");
 }
 
+TEST(MakeStagingNamesTest, NamesThatWouldStageOutsideUploadTempAreNotUsable) {
+    struct Row {
+        const char* source;
+        bool usable;
+    };
+    const Row rows[] = {
+        {"C:\\Models\\..", false},  {"C:\\Models\\.", false},    {"C:\\Models\\...", false},
+        {"C:\\Models\\ . ", false}, {"C:\\Models\\a/..", false}, {"C:\\Models\\..\\", false},
+        {"C:\\Models\\.car", true}, {"C:\\Models\\v1.2", true},  {"C:\\Models\\a..", true},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(MakeStagingNames("C:\\c", row.source, 0).usable, row.usable) << row.source;
+}
+
 }  // namespace

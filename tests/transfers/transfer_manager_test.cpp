@@ -15,6 +15,7 @@
 
 #include "tests/shell/temp_log.h"
 #include "tests/transfers/fake_transfer_runner.h"
+#include "text/multibyte.h"
 
 namespace {
 
@@ -180,17 +181,64 @@ protected:
     TransferEndlessLingerTest() : TransferManagerTest(600000) {}
 };
 
-TEST_F(TransferEndlessLingerTest, StopBeforeTheClientExistsOnlyDropsTheLinger) {
+TEST_F(TransferEndlessLingerTest, StopBeforeTheDownloadClientRunsEndsItUnrun) {
     m_runner.HoldClientCreation(true);
     Download(1);
     ASSERT_TRUE(m_runner.WaitCreationAsked());
     EXPECT_EQ(m_manager.stopTransfer(1), 0);
     m_runner.HoldClientCreation(false);
-    // The client is never aborted: the transfer runs to its end and goes without lingering.
-    m_runner.Release(Url(1), 0);
-    ASSERT_TRUE(m_runner.WaitStarted(Url(1)));
+    // The stop holds: the client never runs, and the record goes without lingering, as a
+    // download stopped while receiving does.
     EXPECT_TRUE(AllProgressBecomes(Quoted("")));
-    EXPECT_EQ(m_runner.Aborts(), 0);
+    EXPECT_EQ(m_runner.Starts(Url(1)), 0);
+}
+
+TEST_F(TransferLingerTest, StopDuringPackingEndsTheUploadUnsentWithTheStopCode) {
+    m_runner.HoldPacking(true);
+    m_manager.startUpload(5, "C:\\up\\folder.PLENTHRA_UNZIP", "g", Url(5));
+    ASSERT_TRUE(m_runner.WaitPackingAsked());
+    EXPECT_EQ(m_manager.stopTransfer(5), 0);
+    m_runner.HoldPacking(false);
+    // A stopped upload shows 2000 for its linger; nothing was posted, the package is gone.
+    EXPECT_TRUE(Eventually([&] { return m_manager.GetTransStatus() == Quoted("5,0,1024,2000;"); }));
+    EXPECT_TRUE(AllProgressBecomes(Quoted("")));
+    EXPECT_EQ(m_runner.Starts(Url(5)), 0);
+    EXPECT_TRUE(m_runner.PackingSawStop());
+    EXPECT_EQ(m_runner.RemovedPackages().size(), 1u);
+}
+
+TEST_F(TransferLingerTest, FolderThatCannotBePackedFailsWithItsOwnCodeAndPostsNothing) {
+    m_runner.packageSucceeds = false;
+    m_manager.startUpload(6, "C:\\up\\folder.PLENTHRA_UNZIP", "g", Url(6));
+    EXPECT_TRUE(Eventually([&] {
+        return m_manager.GetTransStatus() ==
+               Quoted("6,0,1024," + std::to_string(kUploadPackageFailedStatus) + ";");
+    }));
+    EXPECT_TRUE(AllProgressBecomes(Quoted("")));
+    EXPECT_EQ(m_runner.Starts(Url(6)), 0);
+}
+
+TEST_F(TransferManagerTest, DoubledBackslashesCollapseByWholeCharacters) {
+    // Shift-JIS lead bytes: 0x95 0x5C is one character whose trail byte is a backslash.
+    ScopedLeadBytesForTesting codePage(0x81, 0x9F);
+    m_manager.startDownload(1, Url(1), "D:\\\x95\x5C\\a.max", "\x95\x5C\\b.max");
+    m_manager.startUpload(2, "C:\\up\\\x95\x5C\\c.txt", "g", Url(2));
+    ASSERT_TRUE(m_runner.WaitStarted(Url(1)));
+    ASSERT_TRUE(m_runner.WaitStarted(Url(2)));
+    for (const FakeTransferRunner::Call& call : m_runner.Calls()) {
+        if (call.upload) {
+            EXPECT_EQ(call.localPath, "C:\\up\\\x95\x5C\\c.txt");
+        } else {
+            EXPECT_EQ(call.localPath, "C:\\cache\\\x95\x5C\\b.max");
+            EXPECT_EQ(call.folder, "C:\\cache\\\x95\x5C");
+        }
+    }
+    m_runner.Release(Url(1), 0);
+    m_runner.Release(Url(2), 0);
+    ASSERT_TRUE(AllProgressBecomes(Quoted("")));
+    const auto copies = m_host.Get(m_host.copies);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(copies[0].second, "D:\\\x95\x5C\\a.max");
 }
 
 TEST_F(TransferManagerTest, StatusRepliesAreExactTexts) {
@@ -348,6 +396,34 @@ TEST_F(TransferLingerTest, FinishedRecordShowsItsLastStatusThenGoesAndLogsItsRem
         "ProgressListCount=1; TransWaitingListCount=0",
     };
     EXPECT_EQ(lines, expected);
+}
+
+TEST(TransferShutdownTest, WorkerThatIgnoresItsStopIsLeftAfterTheBound) {
+    FakeTransferRunner runner;
+    FakeTransferHost host;
+    TransferStartGate gate(nullptr, 0);
+    TransferTimings timings;
+    timings.shutdownWaitMs = 500;
+    auto manager = std::make_unique<TransferManager>(runner, host, gate, timings);
+    manager->setUserCacheFolder("C:\\cache");
+    runner.IgnoreAborts(Url(1));
+    manager->startDownloadAndOpen(1, Url(1), "C:\\cache\\f.max", "f.max", 14);
+    manager->startDownload(2, Url(2), "", "g.max");
+    ASSERT_TRUE(runner.WaitStarted(Url(1)));
+    ASSERT_TRUE(runner.WaitStarted(Url(2)));
+
+    // The wait and the join grace, not the blocked worker, decide when shutdown returns.
+    const auto started = std::chrono::steady_clock::now();
+    auto done = std::async(std::launch::async, [&] { manager->shutdown(); });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_GE(std::chrono::steady_clock::now() - started,
+              std::chrono::milliseconds(timings.shutdownWaitMs));
+    EXPECT_TRUE(manager->workersLeft());
+
+    // Once it does end, the left worker hands nothing to the host any more.
+    runner.Release(Url(1), 0);
+    manager.reset();
+    EXPECT_TRUE(host.opened.empty());
 }
 
 TEST(TransferShutdownTest, FiveActiveTransfersEndAndEveryThreadIsJoined) {

@@ -2,6 +2,7 @@
 // their exact bytes, the headers, a Content-Length that matches the body), empty and
 // missing files, a bad port, a stop between chunks, the fixed boundary, and the misuse the
 // client refuses. The stand-in's /_log tells what it received.
+#include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
 #include <wininet.h>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -377,6 +379,73 @@ TEST_F(UploadTest, StopBetweenChunksEndsWith2000) {
     EXPECT_EQ(calls, 10);
     // The file is closed with the post: it can be deleted at once.
     EXPECT_TRUE(DeleteFileA(path.c_str()));
+}
+
+// A server that takes connections and the request's first bytes into its backlog and then
+// neither reads on nor answers.
+class SilentServer {
+public:
+    SilentServer() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+            listen(m_socket, 4) == 0 &&
+            getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            m_port = ntohs(address.sin_port);
+    }
+    ~SilentServer() {
+        closesocket(m_socket);
+        WSACleanup();
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+    std::string Url() const {
+        return "http://127.0.0.1:" + std::to_string(m_port) + "/Upload/uploadtest.asp";
+    }
+    int Port() const { return m_port; }
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+    int m_port = 0;
+};
+
+TEST_F(UploadTest, InterruptEndsAPostBlockedOnAServerThatNeitherReadsNorAnswers) {
+    SilentServer server;
+    ASSERT_NE(server.Port(), 0);
+    // Big enough that the sends block once the connection's buffers are full.
+    const std::string path = MakeFile("stalled.bin", std::string(48 << 20, 's'));
+    std::atomic<bool> stop{false};
+    UploadInterrupter interrupter;
+    std::atomic<int> status{-1};
+    std::thread post([&] {
+        status = RunUpload({server.Url(), path, kGuid}, stop, nullptr, &interrupter);
+    });
+    Sleep(1000);
+    const DWORD stopped = GetTickCount();
+    stop = true;
+    interrupter.Interrupt();
+    // The interrupt ends it at once on Windows; Wine's WinInet does not end a blocked send
+    // when its handle is closed, so there the client's own send limit (10 s) ends it.
+    while (status == -1 && GetTickCount() - stopped < 40000)
+        Sleep(50);
+    EXPECT_EQ(status, 2000) << "the post was still blocked " << GetTickCount() - stopped
+                            << " ms after the stop";
+    post.join();
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+
+    // Interrupted before it began: nothing is sent at all.
+    UploadInterrupter early;
+    early.Interrupt();
+    std::atomic<bool> never{false};
+    EXPECT_NE(RunUpload({UploadUrl(), MakeFile("early.bin", "e"), kGuid}, never, nullptr, &early),
+              0);
+    EXPECT_TRUE(Log().empty()) << "something was sent";
 }
 
 HRESULT WINAPI FailingGuid(GUID*) {

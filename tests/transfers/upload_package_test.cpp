@@ -1,10 +1,11 @@
 // Upload packages built from real folders: the returned package path, the staging place
-// cleaned up, stale leftovers replaced, same-named folders kept apart, and entry names that
-// stay inside the folder. Each package is also copied to packaging-out\<case>.zip in the
-// working folder, where check_packages.py reads the layout back with Python's zipfile and
-// `unzip -t`.
+// cleaned up, stale leftovers replaced, same-named folders kept apart, entry names that
+// stay inside the folder, and packings that fail or stop leaving nothing behind. Each package is
+// also copied to packaging-out\<case>.zip in the working folder, where check_packages.py reads the
+// layout back with Python's zipfile and `unzip -t`.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -86,6 +87,15 @@ protected:
             << package;
     }
 
+    // Packs `folder` and expects a package; returns its path.
+    std::string Pack(const std::string& folder) {
+        std::atomic<bool> never{false};
+        std::string package;
+        EXPECT_EQ(buildUploadPackage(cache, folder, never, package), PackageResult::kBuilt)
+            << folder;
+        return package;
+    }
+
     std::string root, out, cache;
 };
 
@@ -102,7 +112,7 @@ TEST_F(UploadPackageTest, FolderBecomesOnePackageBelowUploadTemp) {
     SetLocalWriteTime(car + "\\body.max", 2021, 6, 15, 10, 20, 30);
     SetFileAttributesA((car + "\\body.max").c_str(), FILE_ATTRIBUTE_READONLY);
 
-    const std::string package = buildUploadPackage(cache, car);
+    const std::string package = Pack(car);
     EXPECT_EQ(package, cache + "\\UploadTemp\\Car.PLENTHRA_UNZIP");
     EXPECT_TRUE(FileExists(package.c_str()));
     EXPECT_FALSE(FileExists((cache + "\\UploadTemp\\Car").c_str())) << "staging copy left";
@@ -116,14 +126,14 @@ TEST_F(UploadPackageTest, FolderBecomesOnePackageBelowUploadTemp) {
 
 TEST_F(UploadPackageTest, EmptyAndDottedFoldersKeepTheirNames) {
     const std::string empty = MakeFolder("Empty");
-    const std::string package = buildUploadPackage(cache, empty);
+    const std::string package = Pack(empty);
     EXPECT_EQ(package, cache + "\\UploadTemp\\Empty.PLENTHRA_UNZIP");
     Keep(package, "empty");
 
     const std::string dotted = MakeFolder("v1.2");
     WriteText(dotted + "\\readme.txt", "version");
     // A trailing backslash names the same folder.
-    const std::string dottedPackage = buildUploadPackage(cache, dotted + "\\");
+    const std::string dottedPackage = Pack(dotted + "\\");
     EXPECT_EQ(dottedPackage, cache + "\\UploadTemp\\v1.2.PLENTHRA_UNZIP");
     Keep(dottedPackage, "dotted");
 
@@ -140,7 +150,7 @@ TEST_F(UploadPackageTest, StaleLeftoversOfTheSameNameAreReplaced) {
     WriteText(temp + "\\Car.zip", "stale archive");
     WriteText(temp + "\\Car.PLENTHRA_UNZIP", "stale package");
 
-    const std::string package = buildUploadPackage(cache, car);
+    const std::string package = Pack(car);
     EXPECT_EQ(package, temp + "\\Car.PLENTHRA_UNZIP");
     EXPECT_NE(ReadText(package), "stale package");
     Keep(package, "stale");
@@ -153,8 +163,8 @@ TEST_F(UploadPackageTest, SameNamedFoldersPackedTogetherStayApart) {
     WriteText(second + "\\which.txt", "second");
 
     // The first package is still being uploaded while the second folder is packed.
-    const std::string p1 = buildUploadPackage(cache, first);
-    const std::string p2 = buildUploadPackage(cache, second);
+    const std::string p1 = Pack(first);
+    const std::string p2 = Pack(second);
     EXPECT_EQ(p1, cache + "\\UploadTemp\\Car.PLENTHRA_UNZIP");
     EXPECT_EQ(p2, cache + "\\UploadTemp\\1\\Car.PLENTHRA_UNZIP");
     Keep(p1, "apart-first");
@@ -163,7 +173,7 @@ TEST_F(UploadPackageTest, SameNamedFoldersPackedTogetherStayApart) {
     // Once the first upload deleted its package, the plain place is free again; the
     // numbered folder goes with its package.
     DeleteFileIfExists(p1.c_str());
-    const std::string p3 = buildUploadPackage(cache, first);
+    const std::string p3 = Pack(first);
     EXPECT_EQ(p3, p1);
     removeUploadPackage(p2);
     EXPECT_FALSE(FileExists((cache + "\\UploadTemp\\1").c_str()));
@@ -171,8 +181,8 @@ TEST_F(UploadPackageTest, SameNamedFoldersPackedTogetherStayApart) {
 
     // Packed at the same moment from two workers.
     std::string q1, q2;
-    std::thread t1([&] { q1 = buildUploadPackage(cache, first); });
-    std::thread t2([&] { q2 = buildUploadPackage(cache, second); });
+    std::thread t1([&] { q1 = Pack(first); });
+    std::thread t2([&] { q2 = Pack(second); });
     t1.join();
     t2.join();
     EXPECT_NE(q1, q2);
@@ -180,6 +190,97 @@ TEST_F(UploadPackageTest, SameNamedFoldersPackedTogetherStayApart) {
     EXPECT_TRUE(FileExists(q2.c_str()));
     removeUploadPackage(q1);
     removeUploadPackage(q2);
+}
+
+TEST_F(UploadPackageTest, FolderThatCannotBeCopiedWholeGivesNoPackageAndNoStagingCopy) {
+    // A file another program holds open without sharing.
+    const std::string locked = MakeFolder("Locked");
+    WriteText(locked + "\\a.txt", "readable");
+    WriteText(locked + "\\held.max", "held");
+    const HANDLE held = CreateFileA((locked + "\\held.max").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // An entry whose path fits at the source but not once re-rooted below a cache folder
+    // with a longer path.
+    const std::string deep = MakeFolder("Deep");
+    // A path of 250 bytes: within the 259 an ANSI file call takes, until re-rooted.
+    ASSERT_LT(deep.size(), 200u);
+    const std::string longName(250 - deep.size() - 1, 'n');
+    WriteText(deep + "\\" + longName.substr(0, 20), "short");
+    const std::string deepFile = deep + "\\" + longName;
+    WriteText(deepFile, "fits here");
+    ASSERT_EQ(ReadText(deepFile), "fits here");
+    const std::string longCache = cache + "\\" + std::string(120, 'c');
+
+    struct Case {
+        const char* label;
+        std::string cacheFolder;
+        std::string folder;
+        std::string name;
+    };
+    const Case cases[] = {
+        {"locked file", cache, locked, "Locked"},
+        {"path too long below the staging folder", longCache, deep, "Deep"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::atomic<bool> never{false};
+        std::string package;
+        EXPECT_EQ(buildUploadPackage(c.cacheFolder, c.folder, never, package),
+                  PackageResult::kFailed);
+        const std::string temp = c.cacheFolder + "\\UploadTemp\\";
+        EXPECT_FALSE(FileExists((temp + c.name + ".PLENTHRA_UNZIP").c_str())) << "package made";
+        EXPECT_FALSE(FileExists((temp + c.name).c_str())) << "staging copy left";
+        EXPECT_FALSE(FileExists((temp + c.name + ".zip").c_str())) << "archive left";
+        removeUploadPackage(package);
+    }
+    CloseHandle(held);
+    EXPECT_EQ(ReadText(locked + "\\held.max"), "held") << "source touched";
+}
+
+TEST_F(UploadPackageTest, DotNamesThatWouldStageOutsideUploadTempDeleteNothing) {
+    const std::string models = MakeFolder("Models");
+    WriteText(models + "\\model.max", "model");
+    // What the cache already holds: downloaded models and an earlier staging leftover.
+    ASSERT_TRUE(CreateFolderTree((cache + "\\UploadTemp").c_str()));
+    WriteText(cache + "\\downloaded.max", "downloaded");
+    WriteText(cache + "\\UploadTemp\\other.PLENTHRA_UNZIP", "other package");
+    for (const char* name : {"..", ".", "...", " . "}) {
+        SCOPED_TRACE(name);
+        std::atomic<bool> never{false};
+        std::string package;
+        EXPECT_EQ(buildUploadPackage(cache, models + "\\" + name, never, package),
+                  PackageResult::kFailed);
+        removeUploadPackage(package);
+        EXPECT_EQ(ReadText(cache + "\\downloaded.max"), "downloaded");
+        EXPECT_EQ(ReadText(cache + "\\UploadTemp\\other.PLENTHRA_UNZIP"), "other package");
+        EXPECT_EQ(ReadText(models + "\\model.max"), "model");
+    }
+}
+
+TEST_F(UploadPackageTest, StoppedPackingLeavesNothing) {
+    const std::string car = MakeFolder("Car");
+    for (int i = 0; i < 20; ++i)
+        WriteText(car + "\\part" + std::to_string(i) + ".bin", std::string(200000, 'p'));
+    std::atomic<bool> stop{true};
+    std::string package;
+    EXPECT_EQ(buildUploadPackage(cache, car, stop, package), PackageResult::kStopped);
+    const std::string temp = cache + "\\UploadTemp\\";
+    EXPECT_FALSE(FileExists((temp + "Car.PLENTHRA_UNZIP").c_str()));
+    EXPECT_FALSE(FileExists((temp + "Car").c_str()));
+    EXPECT_FALSE(FileExists((temp + "Car.zip").c_str()));
+
+    // A stop while the archive is written ends it between writes.
+    FolderZipper zipper;
+    std::atomic<bool> later{false};
+    zipper.setStopFlag(&later);
+    ASSERT_TRUE(zipper.open((root + "\\stopped.zip").c_str(), (root + "\\src").c_str(), false));
+    EXPECT_TRUE(zipper.addFile((car + "\\part0.bin").c_str(), false));
+    later = true;
+    EXPECT_FALSE(zipper.addFile((car + "\\part1.bin").c_str(), false));
+    EXPECT_FALSE(zipper.addFolder(car.c_str(), false));
+    EXPECT_EQ(zipper.filesAdded(), 1);
+    zipper.close();
 }
 
 TEST_F(UploadPackageTest, ZipperRefusesNamesOutsideItsBaseFolder) {

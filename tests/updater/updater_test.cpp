@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -445,6 +446,42 @@ TEST_F(UpdaterTest, LinksOutsidePlainHttp) {
     }
     EXPECT_FALSE(store.Received(WM_PX_SHOW_PROGRESS));
     EXPECT_FALSE(FileExists(transfer.Path() + "\\Updates\\temp\\update.exe"));
+}
+
+// An https update link against the stand-in's TLS ports (its test authority trusted in
+// the prefix): the good certificate gives the program byte for byte and runs it; each
+// refused certificate ends like any failed download (the service message), with no file
+// requested and nothing run.
+TEST_F(UpdaterTest, UpdateLinkOverHttpsChecksTheCertificate) {
+    const auto tlsUrl = [](const char* portVariable) {
+        const char* port = std::getenv(portVariable);
+        return std::string("https://127.0.0.1:") + (port == nullptr ? "0" : port) +
+               "/files/update_marker.exe";
+    };
+    TempFolder transfer("px_upd_https");
+    FakeStore store(transfer.Path());
+    DialogWatcher watcher("ok");
+    ASSERT_TRUE(watcher.Started());
+    const std::string saved = transfer.Path() + "\\Updates\\temp\\update.exe";
+    for (const char* refused : {"PX_WEBSIDE_TLS_WRONG_NAME", "PX_WEBSIDE_TLS_EXPIRED",
+                                "PX_WEBSIDE_TLS_UNKNOWN_AUTHORITY", "PX_WEBSIDE_TLS_REVOKED"}) {
+        SCOPED_TRACE(refused);
+        ResetWebSideLog();
+        ServeDescriptor(LinkDescriptor(tlsUrl(refused), true));
+        store.PostCheck(false);
+        ASSERT_TRUE(store.WaitUntilIdle());
+        EXPECT_EQ(watcher.TakeLinesAfterSentinel(), std::vector<std::string>{kServiceLine});
+        EXPECT_EQ(PathsStartingWith("/files/"), std::vector<std::string>{});
+        EXPECT_FALSE(FileExists(saved));
+    }
+
+    ResetWebSideLog();
+    ServeDescriptor(LinkDescriptor(tlsUrl("PX_WEBSIDE_TLS_GOOD"), true));
+    store.PostCheck(false);
+    ASSERT_TRUE(WaitForFile(saved + ".ran"));
+    ASSERT_TRUE(store.WaitUntilIdle());
+    EXPECT_EQ(ReadWholeFile(saved), m_programBytes);
+    EXPECT_EQ(PathsStartingWith("/files/"), std::vector<std::string>{"/files/update_marker.exe"});
 }
 
 TEST_F(UpdaterTest, ServiceDownTellsOnlyInteractiveChecks) {
