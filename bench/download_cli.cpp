@@ -1,10 +1,13 @@
 // Command-line download for the download benchmark: fetches URL into LOCAL_PATH with the
 // store's download client (configured as the transfer manager configures it), RUNS times,
-// and prints "download <seconds of the fastest run>".
+// and prints "download <seconds of the fastest run>" and "peak-working-set <bytes>", the
+// most memory the process held at once over all runs.
 //
 //   download_cli URL LOCAL_PATH [RUNS]
 #include "store/transfers/download_client.h"
 #include "store/transfers/tls_notices.h"
+
+#include "bench/peak_memory.h"
 
 #include <chrono>
 #include <cstdio>
@@ -47,5 +50,6 @@ int main(int argc, char** argv) {
     }
     std::remove(localPath.c_str());
     std::printf("download %.6f\n", best);
+    std::printf("peak-working-set %llu\n", static_cast<unsigned long long>(PeakWorkingSetBytes()));
     return 0;
 }

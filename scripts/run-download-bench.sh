@@ -8,7 +8,11 @@
 # the test authority with --cacert, Wine through the prefix's machine Root store):
 #   RATIO download-tls-wine-vs-curl <curl time / our time under Wine, both over TLS>
 #   RATIO download-tls-vs-plain-wine <our plain time / our TLS time, both under Wine>
-# Above 1 means ours is faster. Every measurement takes the fastest of RUNS runs.
+# and the memory the Windows build needs for it:
+#   RATIO memory-headroom/download <64 MB / peak working set of the Windows build>
+# Above 1 means ours is faster (or, for memory, stays below 64 MB; the peak comes from
+# GetProcessMemoryInfo inside the Windows build, the larger of the plain and TLS runs).
+# Every measurement takes the fastest of RUNS runs.
 #
 #   scripts/run-download-bench.sh [NATIVE_BENCH_BUILD_DIR] [WIN64_BUILD_DIR] [WINE_PREFIX_DIR]
 #
@@ -94,8 +98,10 @@ wine_output="$("$root/scripts/wine-session.sh" "$prefix" sh -c '
   "$trust_exe" "$(winpath "$work/tls/ca.der")" | tr -d '\r')"
 wine_best=$(echo "$wine_output" | awk '$1 == "plain" { print $2 }')
 wine_tls_best=$(echo "$wine_output" | awk '$1 == "tls" { print $2 }')
+wine_peak=$(echo "$wine_output" | awk '$1 == "peak-working-set" && $2 > m { m = $2 } END { print m + 0 }')
 [ -n "$native_best" ] && [ -n "$wine_best" ] && [ -n "$wine_tls_best" ] ||
   { echo "run-download-bench: no timings" >&2; exit 1; }
+[ "$wine_peak" -gt 0 ] || { echo "run-download-bench: no peak working set" >&2; exit 1; }
 
 echo "1 GiB: curl $curl_best s, download client $native_best s, under Wine $wine_best s"
 echo "1 GiB over TLS: curl $curl_tls_best s, download client under Wine $wine_tls_best s"
@@ -105,3 +111,5 @@ awk -v a="$curl_tls_best" -v o="$wine_tls_best" \
   'BEGIN { printf "RATIO download-tls-wine-vs-curl %.2f\n", a / o }'
 awk -v a="$wine_best" -v o="$wine_tls_best" \
   'BEGIN { printf "RATIO download-tls-vs-plain-wine %.2f\n", a / o }'
+echo "peak working set of the download client under Wine: $wine_peak bytes"
+awk -v p="$wine_peak" 'BEGIN { printf "RATIO memory-headroom/download %.2f\n", 64 * 1048576 / p }'

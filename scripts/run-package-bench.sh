@@ -3,7 +3,10 @@
 # zip with minizip at the default level, move) of a 200 MB / 2,000-file tree against
 # `cp -r` followed by `zip -r -6` on the same tree in the same run, and prints:
 #   RATIO package-vs-cp-zip <their time / our time>
-# Above 1 means ours is faster. Each figure is the fastest of RUNS runs. Half of the files
+#   RATIO memory-headroom/package <64 MB / peak working set while packaging>
+# Above 1 means ours is faster (or, for memory, stays below 64 MB; the peak comes from
+# GetProcessMemoryInfo inside the Windows build, the largest of the runs).
+# Each figure is the fastest of RUNS runs. Half of the files
 # are random bytes, half are text, so deflate meets both kinds of data.
 #
 #   scripts/run-package-bench.sh [WIN64_BUILD_DIR] [WINE_PREFIX_DIR]
@@ -70,5 +73,10 @@ echo "$output"
 ours_best=$(echo "$output" | awk '$1 == "package" && $3 > 0 { print $2 }' | best)
 [ -n "$ours_best" ] && [ "$ours_best" != "0.000000" ] || { echo "run-package-bench: no timings" >&2; exit 1; }
 
+peak=$(echo "$output" | awk '$1 == "peak-working-set" && $2 > m { m = $2 } END { print m + 0 }')
+[ "$peak" -gt 0 ] || { echo "run-package-bench: no peak working set" >&2; exit 1; }
+
 echo "cp -r + zip -r -6 $theirs_best s, upload package under Wine $ours_best s"
+echo "peak working set while packaging under Wine: $peak bytes (the largest of $runs runs)"
 awk -v t="$theirs_best" -v o="$ours_best" 'BEGIN { printf "RATIO package-vs-cp-zip %.2f\n", t / o }'
+awk -v p="$peak" 'BEGIN { printf "RATIO memory-headroom/package %.2f\n", 64 * 1048576 / p }'

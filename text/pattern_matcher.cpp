@@ -27,6 +27,10 @@
 #include <new>
 #include <unordered_map>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr size_t kUnset = static_cast<size_t>(-1);
@@ -1195,6 +1199,51 @@ int CPatternMatcher::Impl::Run(const unsigned char* t, size_t n, size_t start, s
     }
 }
 
+namespace {
+
+// First position at or after s where the literal prefix (two bytes or more) starts, or n.
+// Positions are filtered on the prefix's first and last bytes sixteen at a time, so a
+// frequent first byte ("<" in markup) does not cost a compare per occurrence.
+size_t FindPrefix(const unsigned char* t, size_t n, size_t s, const unsigned char* prefix,
+                  size_t length) {
+    if (n < length) {
+        return n;
+    }
+    const size_t last = n - length;  // the last position where the prefix fits
+#ifdef __SSE2__
+    const __m128i first = _mm_set1_epi8(static_cast<char>(prefix[0]));
+    const __m128i final = _mm_set1_epi8(static_cast<char>(prefix[length - 1]));
+    while (s + 16 <= last + 1) {
+        const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + s));
+        const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + s + length - 1));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(head, first), _mm_cmpeq_epi8(tail, final))));
+        while (mask != 0) {
+            const size_t at = s + static_cast<size_t>(__builtin_ctz(mask));
+            if (std::memcmp(t + at + 1, prefix + 1, length - 2) == 0) {
+                return at;
+            }
+            mask &= mask - 1;
+        }
+        s += 16;
+    }
+#endif
+    while (s <= last) {
+        const void* hit = std::memchr(t + s, prefix[0], last + 1 - s);
+        if (hit == nullptr) {
+            return n;
+        }
+        s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+        if (std::memcmp(t + s + 1, prefix + 1, length - 1) == 0) {
+            return s;
+        }
+        ++s;
+    }
+    return n;
+}
+
+}  // namespace
+
 // Leftmost search over text[0, length). Returns as Run does.
 int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& startOut,
                                   size_t& endOut) {
@@ -1211,13 +1260,21 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& star
     size_t s = 0;
     while (s < n) {
         // Skip to the next byte that can begin a match.
-        if (prefixLength != 0 || p.startByte >= 0) {
-            const int first = prefixLength != 0 ? prefix[0] : p.startByte;
-            const void* hit = std::memchr(t + s, first, n - s);
-            if (hit == nullptr) {
+        if (prefixLength > 1) {
+            s = FindPrefix(t, n, s, prefix, prefixLength);
+            if (s == n) {
                 return 0;
             }
-            s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+        } else if (prefixLength != 0 || p.startByte >= 0) {
+            // A scan that continues after a match mostly stands on the next one already.
+            const int first = prefixLength != 0 ? prefix[0] : p.startByte;
+            if (t[s] != first) {
+                const void* hit = std::memchr(t + s, first, n - s);
+                if (hit == nullptr) {
+                    return 0;
+                }
+                s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+            }
         } else if (set != nullptr) {
             while (s < n && !set[t[s]]) {
                 ++s;
@@ -1232,11 +1289,6 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& star
                 return 0;
             }
             required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
-        }
-        if (prefixLength > 1 &&
-            (n - s < prefixLength || std::memcmp(t + s + 1, prefix + 1, prefixLength - 1) != 0)) {
-            ++s;
-            continue;
         }
         const int result = Run(t, n, s, endOut);
         if (result != 0) {

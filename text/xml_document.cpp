@@ -638,6 +638,16 @@ XmlLoader::Step XmlLoader::AfterChild(Frame& frame, const char*& p) {
 
 void XmlLoader::TakeRun(Frame& frame, const char*& p) {
     const char* begin = p;
+    // Most runs between tags are indentation: blank up to the next tag, found without the
+    // wider scan below.
+    const char* afterWhite = SkipWhite(p);
+    if (*afterWhite == '<') {
+        p = afterWhite;
+        frame.runBegin = begin;
+        frame.runEnd = p;
+        frame.valueBlank = true;
+        return;
+    }
     bool special = false;
     p = ScanText(p, '<', kOpen, special);
     if (special) {
@@ -706,6 +716,21 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
         unescaped_.resize(raw.size());
         char* write = &unescaped_[0];
         const char* p = begin;
+        while (!classes_.anyLead && p < end) {
+            // Single-byte text: copy up to each escape character in one piece.
+            const void* found = std::memchr(p, escape, static_cast<size_t>(end - p));
+            const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
+            std::memcpy(write, p, static_cast<size_t>(stop - p));
+            write += stop - p;
+            if (stop == end) {
+                p = end;
+                break;
+            }
+            p = stop + 1;
+            if (p < end) {
+                *write++ = *p++;
+            }
+        }
         while (p < end) {
             if (*p == escape) {
                 ++p;

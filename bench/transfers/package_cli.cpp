@@ -1,6 +1,8 @@
 // Times building one upload package of a folder, as the upload worker does, and prints
-// "package SECONDS SIZE"; then, to show where the time goes, the staging copy alone and the
-// zip alone ("copy SECONDS", "zip SECONDS"). scripts/run-package-bench.sh runs it under Wine.
+// "package SECONDS SIZE" and "peak-working-set BYTES" (the most memory the process held at
+// once while it built the package); then, to show where the time goes, the staging copy
+// alone and the zip alone ("copy SECONDS ...", "zip SECONDS ...", each with the CPU seconds
+// it used). scripts/run-package-bench.sh runs it under Wine.
 //
 //   package_cli CACHE_FOLDER SOURCE_FOLDER
 #include <windows.h>
@@ -10,6 +12,7 @@
 
 #include <string>
 
+#include "bench/peak_memory.h"
 #include "store/files/file_operations.h"
 #include "store/transfers/folder_zipper.h"
 #include "store/transfers/upload_package.h"
@@ -22,6 +25,23 @@ double Seconds(const LARGE_INTEGER& start) {
     QueryPerformanceCounter(&end);
     return static_cast<double>(end.QuadPart - start.QuadPart) /
            static_cast<double>(frequency.QuadPart);
+}
+
+// User and kernel CPU seconds of this process so far: set against a step's wall time, they
+// say whether the step waits (file system, wineserver) or computes (deflate).
+void CpuSeconds(double& user, double& kernel) {
+    FILETIME created, ended, kernelTime, userTime;
+    user = kernel = 0;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernelTime, &userTime)) {
+        return;
+    }
+    auto seconds = [](const FILETIME& time) {
+        const ULONGLONG ticks =
+            (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+        return static_cast<double>(ticks) / 1e7;
+    };
+    user = seconds(userTime);
+    kernel = seconds(kernelTime);
 }
 
 }  // namespace
@@ -40,15 +60,25 @@ int main(int argc, char** argv) {
     const double packageTime = Seconds(start);
     const uint64_t size = GetPathSize(package.c_str());
     std::printf("package %.6f %llu\n", packageTime, static_cast<unsigned long long>(size));
+    std::printf("peak-working-set %llu\n", static_cast<unsigned long long>(PeakWorkingSetBytes()));
     removeUploadPackage(package);
 
     const std::string scratch = std::string(argv[1]) + "\\scratch\\tree";
+    double user = 0, kernel = 0, userAfter = 0, kernelAfter = 0;
+    CpuSeconds(user, kernel);
     QueryPerformanceCounter(&start);
     CopyFolderTree(argv[2], scratch.c_str());
-    std::printf("copy %.6f\n", Seconds(start));
+    const double copyTime = Seconds(start);
+    CpuSeconds(userAfter, kernelAfter);
+    std::printf("copy %.6f cpu-user %.3f cpu-kernel %.3f\n", copyTime, userAfter - user,
+                kernelAfter - kernel);
+    CpuSeconds(user, kernel);
     QueryPerformanceCounter(&start);
     zipFolder(scratch.c_str(), false);
-    std::printf("zip %.6f\n", Seconds(start));
+    const double zipTime = Seconds(start);
+    CpuSeconds(userAfter, kernelAfter);
+    std::printf("zip %.6f cpu-user %.3f cpu-kernel %.3f\n", zipTime, userAfter - user,
+                kernelAfter - kernel);
     DeleteFolderTree((std::string(argv[1]) + "\\scratch").c_str());
     return built && size > 0 ? 0 : 1;
 }
