@@ -2,6 +2,7 @@
 // by tests/run_with_webside.sh): resuming, retries, redirects, failures, the request on the
 // wire (checked in the stand-in's request log), file times and stopping.
 #include "store/transfers/download_client.h"
+#include "tests/transfers/download_test_data.h"
 #include "text/multibyte.h"
 
 #include <gtest/gtest.h>
@@ -77,25 +78,9 @@ std::string AskWebside(const std::string& method, const std::string& target) {
     return body == std::string::npos ? std::string() : reply.substr(body + 4);
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string Pattern(size_t size) {
-    std::string data(size, '\0');
-    uint32_t state = 12345;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
-}
+using download_test::Pattern;
+using download_test::ReadAll;
+using download_test::WriteAll;
 
 time_t ModificationTime(const std::string& path) {
 #ifdef _WIN32

@@ -4,6 +4,7 @@
 // certificates that must be refused, an unknown revocation status, and a stop during a
 // handshake that never ends. The native build has no TLS and must say so with its code.
 #include "store/transfers/download_client.h"
+#include "tests/transfers/download_test_data.h"
 #include "store/transfers/tls_notices.h"
 
 #include <gtest/gtest.h>
@@ -111,25 +112,9 @@ protected:
 
 #ifdef PX_TEST_WITH_TLS
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string Pattern(size_t size) {
-    std::string data(size, '\0');
-    uint32_t state = 77;
-    for (char& c : data) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>(state >> 24);
-    }
-    return data;
-}
+using download_test::Pattern;
+using download_test::ReadAll;
+using download_test::WriteAll;
 
 TEST_F(DownloadTlsTest, FiveMegabytesArriveByteForByteWhateverTheSchemesLetterCase) {
     const std::string data = Pattern(5 * 1000 * 1000);
