@@ -34,6 +34,19 @@ class DriverError(Exception):
     """The control answered with an error, closed, or did not answer in time."""
 
 
+def wait_until(condition, timeout, what, step=0.2):
+    """The first true value of condition(), asked every `step` seconds; DriverError when
+    none came within `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise DriverError("not reached within %.0f s: %s" % (timeout, what))
+        time.sleep(step)
+
+
 def wine_loader():
     return os.environ.get("PX_WINE", "/usr/lib/wine/wine64")
 

@@ -50,15 +50,7 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise driver.DriverError("not reached within %.0f s: %s" % (timeout, what))
-        time.sleep(0.2)
+wait_until = driver.wait_until
 
 
 class DialogWatch:

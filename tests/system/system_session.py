@@ -95,15 +95,7 @@ def sha256_of(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def wait_until(condition, timeout, what, step=0.2):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise DriverError("not reached within %.0f s: %s" % (timeout, what))
-        time.sleep(step)
+wait_until = driver.wait_until
 
 
 class Transcript:
