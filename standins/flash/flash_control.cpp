@@ -2,6 +2,10 @@
 // driver link's two directions (callFunction out, FlashCall in).
 #include "flash_control.h"
 
+#include <servprov.h>
+#include <urlmon.h>
+
+#include <cstdio>
 #include <cwchar>
 
 #include "json_lines.h"
@@ -94,6 +98,30 @@ constexpr AmbientProperty kAmbientProperties[] = {
     {"displayName", DISPID_AMBIENT_DISPLAYNAME},
     {"localeId", DISPID_AMBIENT_LOCALEID},
 };
+
+// The services a control asks its site for while it sets itself up: the bind host (through
+// which it would load movies and data with the container's help) and the container's
+// security manager (which would decide which addresses it may reach).
+struct SiteService {
+    const char* name;
+    const GUID* service;
+    const IID* iid;
+};
+const SiteService kSiteServices[] = {
+    {"bindHost", &SID_SBindHost, &IID_IBindHost},
+    {"securityManager", &SID_SInternetSecurityManager, &IID_IInternetSecurityManager},
+};
+
+// A QueryService answer as a JSON text: "given", "E_NOINTERFACE" or the code in hex.
+std::string JsonOfServiceAnswer(HRESULT hr) {
+    if (hr == S_OK)
+        return "\"given\"";
+    if (hr == E_NOINTERFACE)
+        return "\"E_NOINTERFACE\"";
+    char code[16];
+    std::snprintf(code, sizeof code, "\"0x%08lX\"", static_cast<unsigned long>(hr));
+    return code;
+}
 
 // The text properties, in the order of FlashControl::properties_.
 struct TextProperty {
@@ -491,6 +519,30 @@ void FlashControl::AskAmbientProperties() {
     }
     if (ambient != nullptr)
         ambient->Release();
+    AskSiteServices();
+}
+
+// The site's service provider and its answers for the services a real control asks for
+// become members of the "ambient" event too (null when the site offers no provider).
+void FlashControl::AskSiteServices() {
+    IServiceProvider* provider = nullptr;
+    if (FAILED(site_->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider))))
+        provider = nullptr;
+    ambient_ += std::string(",\"serviceProvider\":") + (provider != nullptr ? "true" : "false");
+    for (const SiteService& wanted : kSiteServices) {
+        std::string value = "null";
+        if (provider != nullptr) {
+            IUnknown* service = nullptr;
+            HRESULT hr = provider->QueryService(*wanted.service, *wanted.iid,
+                                                reinterpret_cast<void**>(&service));
+            if (SUCCEEDED(hr) && service != nullptr)
+                service->Release();
+            value = JsonOfServiceAnswer(hr);
+        }
+        ambient_ += std::string(",\"") + wanted.name + "\":" + value;
+    }
+    if (provider != nullptr)
+        provider->Release();
 }
 
 STDMETHODIMP FlashControl::GetClientSite(IOleClientSite** site) {

@@ -159,6 +159,7 @@ private:
     void Remember(const std::u16string& line);
     void Paint(HWND window);
     void AskAmbientProperties();
+    void AskSiteServices();
     void ActivateUserInterface();
     void DeactivateUserInterface();
     void ReportKey(WPARAM key, const char* via);

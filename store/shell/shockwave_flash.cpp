@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <new>
 #include <olectl.h>
+#include <servprov.h>
 #include <utility>
 
 #include "text/multibyte.h"
@@ -136,11 +137,13 @@ VARIANT BoolVariant(bool value) {
 
 // The control's place in its parent window. It is its own in-place frame too: the store
 // has no menus, toolbars or status bar to negotiate, so the frame's part is to say no. Its
-// dispatch interface answers the ambient properties the control reads.
+// dispatch interface answers the ambient properties the control reads, and it is the
+// service provider a control asks for its container's services.
 class FlashSite final : public IOleClientSite,
                         public IOleInPlaceSite,
                         public IOleInPlaceFrame,
-                        public IDispatch {
+                        public IDispatch,
+                        public IServiceProvider {
 public:
     FlashSite(HWND parent, const RECT& rect) : m_parent(parent), m_rect(rect) {
         InterlockedIncrement(&gContainerObjects);
@@ -175,6 +178,8 @@ public:
             *out = static_cast<IOleInPlaceFrame*>(this);
         } else if (IsEqualIID(riid, IID_IDispatch)) {
             *out = static_cast<IDispatch*>(this);
+        } else if (IsEqualIID(riid, IID_IServiceProvider)) {
+            *out = static_cast<IServiceProvider*>(this);
         } else {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -319,6 +324,16 @@ public:
                 // Colours, font, palette and the rest: the control's own defaults.
                 return DISP_E_MEMBERNOTFOUND;
         }
+    }
+
+    // IServiceProvider. The store has no bind host, security manager or document to lend:
+    // a control told so uses its own, which is what a control outside a browser expects.
+    STDMETHODIMP QueryService(REFGUID, REFIID, void** out) override {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
     }
 
 private:

@@ -173,8 +173,9 @@ Outcome DownloadRun::Fetch(HINTERNET session) {
     const Outcome outcome = ReadBody(request.get(), file, total);
     CloseHandle(file);
     CloseProgress();
-    if (outcome != Outcome::kCompleted) {
-        // A partial file must never be taken for the update (nor started later).
+    if (outcome == Outcome::kFailed || outcome == Outcome::kWriteFailed) {
+        // A body cut short must never be taken for the update (nor started later). A
+        // cancelled download keeps its partial file, as the user left it.
         DeleteFileA(m_savedPath.c_str());
     }
     if (outcome == Outcome::kWriteFailed) {

@@ -168,7 +168,8 @@ TEST_F(FlashHostTest, FlashCallCrossesAsAnsiAndTheHandlerCanCallBack) {
 }
 
 // What a framework container tells a control: its text properties before the first movie,
-// its ambient properties through the site, and keys through the control's active object.
+// its ambient properties and services through the site, and keys through the control's
+// active object.
 TEST_F(FlashHostTest, SetsPropertiesAnswersAmbientAndOffersKeysToTheActiveControl) {
     CShockwaveflash1 control;
     ASSERT_TRUE(Create(control));
@@ -181,7 +182,11 @@ TEST_F(FlashHostTest, SetsPropertiesAnswersAmbientAndOffersKeysToTheActiveContro
               R"({"event":"ambient","userMode":true,"uiDead":false,"showHatching":false,)"
               R"("showGrabHandles":false,"messageReflect":false,"displayName":"PXStore",)"
               R"("localeId":)" +
-                  std::to_string(GetUserDefaultLCID()) + "}");
+                  std::to_string(GetUserDefaultLCID()) +
+                  // The site is a service provider, but the store has no bind host and no
+                  // security manager to give: the control falls back on its own.
+                  R"(,"serviceProvider":true,"bindHost":"E_NOINTERFACE",)"
+                  R"("securityManager":"E_NOINTERFACE"})");
     EXPECT_EQ(m_driver.ReadLine(),
               R"({"event":"properties","WMode":"Window","Quality2":"High","Scale":"ShowAll"})");
     // The test's window has no icon of its own.

@@ -89,6 +89,9 @@ class StartAndSettingsTest(unittest.TestCase):
                 self.assertEqual((ambient["showHatching"], ambient["showGrabHandles"],
                                   ambient["messageReflect"]), (False, False, False))
                 self.assertEqual(ambient["displayName"], "PXStore")
+                self.assertEqual((ambient["serviceProvider"], ambient["bindHost"],
+                                  ambient["securityManager"]),
+                                 (True, "E_NOINTERFACE", "E_NOINTERFACE"))
                 # Dragging the minimised window shows the store's own icon.
                 self.assertEqual(report["window"]["dragIcon"], "own")
 
