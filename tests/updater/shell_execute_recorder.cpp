@@ -16,16 +16,16 @@ std::mutex g_lock;
 std::vector<std::string> g_files;
 ULONG_PTR g_original = 0;
 
-HINSTANCE WINAPI RecordShellExecuteA(HWND window, LPCSTR operation, LPCSTR file,
-                                     LPCSTR parameters, LPCSTR directory, INT show) {
+HINSTANCE WINAPI RecordShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR parameters,
+                                     LPCSTR directory, INT show) {
     ULONG_PTR original = 0;
     {
         std::lock_guard<std::mutex> guard(g_lock);
         g_files.push_back(file != nullptr ? file : "(null)");
         original = g_original;
     }
-    return reinterpret_cast<ShellExecuteAFunction>(original)(window, operation, file,
-                                                             parameters, directory, show);
+    return reinterpret_cast<ShellExecuteAFunction>(original)(window, operation, file, parameters,
+                                                             directory, show);
 }
 
 // The import table slot of `function` from `dll` in this program, or null.
