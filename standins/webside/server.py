@@ -269,7 +269,12 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Last-Modified", email.utils.formatdate(mtime, usegmt=True))
         if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            # rangestart/rangetotal make the Content-Range claim a start or a total that does
+            # not match the bytes sent, the answer of a server whose file changed.
+            claimed_start = int(switch("rangestart") or start)
+            claimed_total = int(switch("rangetotal") or size)
+            self.send_header("Content-Range",
+                             "bytes %d-%d/%d" % (claimed_start, size - 1, claimed_total))
         disposition = switch("disposition")
         if disposition is not None:
             self.send_header("Content-Disposition", 'attachment; filename="%s"' % disposition)

@@ -221,11 +221,17 @@ TEST_F(DownloadTest, PartialFileIsAppendedOn206AndRewrittenOn200) {
 TEST_F(DownloadTest, StalePartialFileIsDroppedAndTheFileFetchedOnceFromTheStart) {
     struct Case {
         const char* label;
+        std::string query;
         std::string partial;
     };
     const Case cases[] = {
-        {"as long as the server's file", std::string(kFileSize, 'x')},
-        {"longer than the server's file", std::string(kFileSize + 700, 'x')},
+        {"as long as the server's file", "", std::string(kFileSize, 'x')},
+        {"longer than the server's file", "", std::string(kFileSize + 700, 'x')},
+        // A shorter partial file whose 206 answer does not fit it: the server's file is not
+        // the one the partial file came from, so appending would join two different files.
+        {"206 claims another start", "?rangestart=500", std::string(1000, 'x')},
+        {"206 claims another total", "?rangetotal=" + std::to_string(kFileSize + 1),
+         std::string(1000, 'x')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -237,7 +243,7 @@ TEST_F(DownloadTest, StalePartialFileIsDroppedAndTheFileFetchedOnceFromTheStart)
         client.setMaxRedirects(0);
         client.setDownloadFolder(out_);
         client.setLocalPath(local());
-        ASSERT_EQ(client.download(Url("a.bin"), false), kDownloadDone);
+        ASSERT_EQ(client.download(Url("a.bin" + c.query), false), kDownloadDone);
         EXPECT_EQ(ReadAll(local()), data_);
         EXPECT_FALSE(fs::exists(local() + ".down"));
         // The range asked for the stale length, then one request from the start.

@@ -17,6 +17,7 @@
 #include "hostlink/store_link_window.h"
 #include "store/updater/download_progress_ids.h"
 #include "store/updater/update_checker.h"
+#include "tests/updater/shell_execute_recorder.h"
 #include "tests/updater/updater_fixture.h"
 
 using namespace updater_test;
@@ -307,6 +308,8 @@ TEST_F(UpdaterTest, SilentRequiredUpdateRunsWithoutAsking) {
     const std::string query =
         "rate=" + std::to_string(m_programBytes.size() / 2) + "&amp;from=check";
     ServeDescriptor(LinkDescriptor(FileUrl("update_marker.exe?" + query), true));
+    const ShellExecuteRecorder shell;
+    ASSERT_TRUE(shell.Installed());
 
     store.PostCheck(true);
     ASSERT_TRUE(store.WaitForMessage(WM_PX_SHOW_PROGRESS));
@@ -320,6 +323,7 @@ TEST_F(UpdaterTest, SilentRequiredUpdateRunsWithoutAsking) {
     EXPECT_EQ(ReadWholeFile(saved + ".ran"),
               "program=" + saved + "\ncwd=" + transfer.Path() + "\n");
     EXPECT_EQ(ReadWholeFile(saved), m_programBytes);
+    EXPECT_EQ(shell.Files(), std::vector<std::string>{saved});
     const std::vector<UINT> flow = {WM_PX_UPDATE_DESCRIPTOR_SILENT, WM_PX_SHOW_PROGRESS,
                                     WM_PX_CLOSE_PROGRESS, WM_PX_RUN_DOWNLOADED};
     EXPECT_EQ(store.Flow(), flow);
@@ -540,6 +544,8 @@ TEST_F(UpdaterTest, FileThatCannotBeCreatedStartsNothing) {
     DialogWatcher watcher("ok");
     ASSERT_TRUE(watcher.Started());
     ServeDescriptor(LinkDescriptor(FileUrl("update_marker.exe"), true));
+    const ShellExecuteRecorder shell;
+    ASSERT_TRUE(shell.Installed());
 
     store.PostCheck(true);
     const bool completed = store.WaitForMessage(WM_PX_RUN_DOWNLOADED);
@@ -549,6 +555,9 @@ TEST_F(UpdaterTest, FileThatCannotBeCreatedStartsNothing) {
     CloseHandle(older);
     ASSERT_TRUE(completed);
     ASSERT_TRUE(idle);
+    // The completion carried no path: the shell was not asked to open anything (an empty
+    // file would open the transfer directory).
+    EXPECT_EQ(shell.Files(), std::vector<std::string>{});
     EXPECT_EQ(watcher.TakeLinesAfterSentinel(),
               std::vector<std::string>{"dialog PXStore | Couldn't create the file: " + saved});
     const std::vector<UINT> flow = {WM_PX_UPDATE_DESCRIPTOR_SILENT, WM_PX_RUN_DOWNLOADED};
