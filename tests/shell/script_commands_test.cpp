@@ -11,6 +11,7 @@
 
 #include "tests/shell/temp_log.h"
 #include "text/multibyte.h"
+#include "tests/text/shift_jis_lead_bytes.h"
 
 namespace {
 
@@ -207,7 +208,7 @@ TEST(ScriptCommandsTest, NormalizeArgumentPathsCollapsesSeparatorRuns) {
 // A double-byte character whose trail byte is a backslash ("\x95\x5C", Shift-JIS) right before
 // a separator: the trail byte is part of the name, so the separator after it stays.
 TEST(ScriptCommandsTest, NormalizeArgumentPathsWalksWholeCharacters) {
-    ScopedLeadBytesForTesting shiftJis(0x81, 0x9F);
+    ShiftJisLeadBytes shiftJis;
     const std::string kanji = "\x95\x5C";
     struct Case {
         std::string text;

@@ -22,6 +22,7 @@
 #include "tests/shell/temp_log.h"
 #include "tests/transfers/fake_transfer_runner.h"
 #include "text/multibyte.h"
+#include "tests/text/shift_jis_lead_bytes.h"
 
 namespace {
 
@@ -189,7 +190,7 @@ TEST(StartupFoldersTest, TransDirectoryThatIsNoAbsoluteFolderIsLoggedAndIgnored)
 // The signed-in user's name walked by whole characters: a Shift-JIS name whose trail byte is a
 // backslash keeps the separator after it.
 TEST(StartupFoldersTest, UserFolderKeepsTheSeparatorAfterADoubleByteName) {
-    ScopedLeadBytesForTesting shiftJis(0x81, 0x9F);
+    ShiftJisLeadBytes shiftJis;
     StoreSettings settings;
     SetStartupFolders(settings, "C:\\Users\\ann");
     CScriptCommands commands;

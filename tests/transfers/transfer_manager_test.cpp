@@ -16,6 +16,7 @@
 #include "tests/shell/temp_log.h"
 #include "tests/transfers/fake_transfer_runner.h"
 #include "text/multibyte.h"
+#include "tests/text/shift_jis_lead_bytes.h"
 
 namespace {
 
@@ -220,7 +221,7 @@ TEST_F(TransferLingerTest, FolderThatCannotBePackedFailsWithItsOwnCodeAndPostsNo
 
 TEST_F(TransferManagerTest, DoubledBackslashesCollapseByWholeCharacters) {
     // Shift-JIS lead bytes: 0x95 0x5C is one character whose trail byte is a backslash.
-    ScopedLeadBytesForTesting codePage(0x81, 0x9F);
+    ShiftJisLeadBytes shiftJis;
     m_manager.startDownload(1, Url(1), "D:\\\x95\x5C\\a.max", "\x95\x5C\\b.max");
     m_manager.startUpload(2, "C:\\up\\\x95\x5C\\c.txt", "g", Url(2));
     ASSERT_TRUE(m_runner.WaitStarted(Url(1)));
