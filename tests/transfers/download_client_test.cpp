@@ -2,6 +2,7 @@
 // by tests/run_with_webside.sh): resuming, retries, redirects, failures, the request on the
 // wire (checked in the stand-in's request log), file times and stopping.
 #include "store/transfers/download_client.h"
+#include "tests/text/shift_jis_lead_bytes.h"
 #include "tests/transfers/download_test_data.h"
 #include "text/multibyte.h"
 
@@ -297,7 +298,7 @@ TEST_F(DownloadTest, StopAfterTheLastBytesStillCompletesTheFile) {
 
 TEST(DownloadNamesTest, DoubledSeparatorsCollapseByWholeCharacters) {
     // Shift-JIS lead bytes: 0x95 0x5C is one character whose trail byte is a backslash.
-    ScopedLeadBytesForTesting codePage(0x81, 0x9F);
+    ShiftJisLeadBytes shiftJis;
     struct Case {
         const char* text;
         const char* collapsed;
