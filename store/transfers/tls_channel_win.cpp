@@ -97,20 +97,9 @@ IoStatus TlsChannel::handshake(const std::string& host, int timeoutMs) {
     std::string target = host;
     bool first = true;
     for (;;) {
-        SecBuffer in[2] = {};
-        in[0].BufferType = SECBUFFER_TOKEN;
-        in[0].pvBuffer = incoming_.data();
-        in[0].cbBuffer = static_cast<unsigned long>(incomingSize_);
-        in[1].BufferType = SECBUFFER_EMPTY;
-        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-        SecBuffer out[1] = {};
-        out[0].BufferType = SECBUFFER_TOKEN;
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
-        unsigned long attributes = 0;
-        status =
-            InitializeSecurityContextA(&credentials_, first ? nullptr : &context_, &target[0],
-                                       kContextFlags, 0, 0, first ? nullptr : &inDesc, 0,
-                                       first ? &context_ : nullptr, &outDesc, &attributes, nullptr);
+        SecBuffer token;
+        unsigned long extra = 0;
+        status = stepContext(&target[0], first, token, extra);
         if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK))
             haveContext_ = true;
         first = false;
@@ -124,22 +113,17 @@ IoStatus TlsChannel::handshake(const std::string& host, int timeoutMs) {
         if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED &&
             status != SEC_I_INCOMPLETE_CREDENTIALS) {
             // An alert the server sent comes back in the output token; pass it on.
-            sendToken(out[0], RemainingMs(deadline));
+            sendToken(token, RemainingMs(deadline));
             lastError_ = static_cast<int>(status);
             return IoStatus::kFailed;
         }
-        const IoStatus sent = sendToken(out[0], RemainingMs(deadline));
+        const IoStatus sent = sendToken(token, RemainingMs(deadline));
         if (sent != IoStatus::kOk)
             return sent;
-        // Keep what the server sent past the message just consumed.
-        if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0 &&
-            in[1].cbBuffer <= incomingSize_) {
-            std::memmove(incoming_.data(), incoming_.data() + incomingSize_ - in[1].cbBuffer,
-                         in[1].cbBuffer);
-            incomingSize_ = in[1].cbBuffer;
-        } else if (status != SEC_I_INCOMPLETE_CREDENTIALS) {
-            incomingSize_ = 0;
-        }
+        // Keep what the server sent past the message just consumed (all of it when the
+        // context only asked for credentials).
+        if (extra > 0 || status != SEC_I_INCOMPLETE_CREDENTIALS)
+            keepExtra(extra);
         if (status == SEC_E_OK)
             break;
         if (status == SEC_I_CONTINUE_NEEDED && incomingSize_ == 0) {
@@ -154,6 +138,32 @@ IoStatus TlsChannel::handshake(const std::string& host, int timeoutMs) {
         return IoStatus::kFailed;
     }
     return IoStatus::kOk;
+}
+
+SECURITY_STATUS TlsChannel::stepContext(char* target, bool first, SecBuffer& token,
+                                        unsigned long& extra) {
+    SecBuffer in[2] = {};
+    in[0].BufferType = SECBUFFER_TOKEN;
+    in[0].pvBuffer = incoming_.data();
+    in[0].cbBuffer = static_cast<unsigned long>(incomingSize_);
+    in[1].BufferType = SECBUFFER_EMPTY;
+    SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
+    token = SecBuffer{};
+    token.BufferType = SECBUFFER_TOKEN;
+    SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &token};
+    unsigned long attributes = 0;
+    const SECURITY_STATUS status = InitializeSecurityContextA(
+        &credentials_, first ? nullptr : &context_, target, kContextFlags, 0, 0,
+        first ? nullptr : &inDesc, 0, first ? &context_ : nullptr, &outDesc, &attributes, nullptr);
+    extra =
+        in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= incomingSize_ ? in[1].cbBuffer : 0;
+    return status;
+}
+
+void TlsChannel::keepExtra(unsigned long extra) {
+    if (extra > 0)
+        std::memmove(incoming_.data(), incoming_.data() + incomingSize_ - extra, extra);
+    incomingSize_ = extra;
 }
 
 IoStatus TlsChannel::start(const std::string& host, int timeoutMs) {
@@ -234,22 +244,16 @@ bool TlsChannel::decryptHeld(bool& closedByPeer, bool& needMore) {
             lastError_ = static_cast<int>(status);
             return false;
         }
-        const SecBuffer* extra = nullptr;
+        unsigned long extra = 0;
         for (const SecBuffer& buffer : buffers) {
             if (buffer.BufferType == SECBUFFER_DATA && buffer.cbBuffer > 0) {
                 const char* from = static_cast<const char*>(buffer.pvBuffer);
                 plain_.insert(plain_.end(), from, from + buffer.cbBuffer);
-            } else if (buffer.BufferType == SECBUFFER_EXTRA && buffer.cbBuffer > 0) {
-                extra = &buffer;
+            } else if (buffer.BufferType == SECBUFFER_EXTRA && buffer.cbBuffer <= incomingSize_) {
+                extra = buffer.cbBuffer;
             }
         }
-        if (extra != nullptr && extra->cbBuffer <= incomingSize_) {
-            std::memmove(incoming_.data(), incoming_.data() + incomingSize_ - extra->cbBuffer,
-                         extra->cbBuffer);
-            incomingSize_ = extra->cbBuffer;
-        } else {
-            incomingSize_ = 0;
-        }
+        keepExtra(extra);
         if (status == SEC_I_CONTEXT_EXPIRED) {
             closedByPeer = true;
             return true;
@@ -257,32 +261,16 @@ bool TlsChannel::decryptHeld(bool& closedByPeer, bool& needMore) {
         if (status == SEC_I_RENEGOTIATE) {
             // The server sent handshake messages after the handshake (TLS 1.3 tickets, or a
             // renegotiation): hand them to the context, which may answer.
-            SecBuffer in[2] = {};
-            in[0].BufferType = SECBUFFER_TOKEN;
-            in[0].pvBuffer = incoming_.data();
-            in[0].cbBuffer = static_cast<unsigned long>(incomingSize_);
-            in[1].BufferType = SECBUFFER_EMPTY;
-            SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-            SecBuffer out[1] = {};
-            out[0].BufferType = SECBUFFER_TOKEN;
-            SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
-            unsigned long attributes = 0;
-            const SECURITY_STATUS again =
-                InitializeSecurityContextA(&credentials_, &context_, nullptr, kContextFlags, 0, 0,
-                                           &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
-            if (out[0].pvBuffer != nullptr)
-                FreeContextBuffer(out[0].pvBuffer);
+            SecBuffer token;
+            unsigned long unread = 0;
+            const SECURITY_STATUS again = stepContext(nullptr, false, token, unread);
+            if (token.pvBuffer != nullptr)
+                FreeContextBuffer(token.pvBuffer);
             if (again != SEC_E_OK && again != SEC_I_CONTINUE_NEEDED) {
                 lastError_ = static_cast<int>(again);
                 return false;
             }
-            if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= incomingSize_) {
-                std::memmove(incoming_.data(), incoming_.data() + incomingSize_ - in[1].cbBuffer,
-                             in[1].cbBuffer);
-                incomingSize_ = in[1].cbBuffer;
-            } else {
-                incomingSize_ = 0;
-            }
+            keepExtra(unread);
         }
     }
     needMore = true;

@@ -43,6 +43,12 @@ public:
 
 private:
     IoStatus handshake(const std::string& host, int timeoutMs);
+    // One step of the handshake: the records held so far go in (none on the first step),
+    // the token to send comes out in `token`, and `extra` counts the held bytes the step
+    // left for later.
+    SECURITY_STATUS stepContext(char* target, bool first, SecBuffer& token, unsigned long& extra);
+    // Keeps only the last `extra` held bytes.
+    void keepExtra(unsigned long extra);
     IoStatus sendToken(SecBuffer& token, int timeoutMs);
     IoStatus readMore(int timeoutMs);
     // Decrypts every complete record held in `incoming_` into `plain_`; false on a fault.
