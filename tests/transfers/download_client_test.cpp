@@ -38,22 +38,8 @@ int WebsidePort() {
     return port == nullptr ? 0 : std::atoi(port);
 }
 
-// The served folder as this program sees it (under Wine, through drive Z:).
-std::string WebsideRoot() {
-    const char* root = std::getenv("PX_WEBSIDE_ROOT");
-    std::string path = root == nullptr ? std::string() : root;
-#ifdef _WIN32
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    path = "Z:" + path;
-#endif
-    return path;
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder + LocalPathSeparator() + name;
-}
+using download_test::Join;
+using download_test::WebsideRoot;
 
 std::string Base() {
     return "http://127.0.0.1:" + std::to_string(WebsidePort());

@@ -1,12 +1,15 @@
-// Whole-file reads and writes and a reproducible byte pattern, shared by the download
-// client's tests over plain HTTP and over TLS.
+// Whole-file reads and writes, a reproducible byte pattern and the web side stand-in's
+// served folder, shared by the download client's tests over plain HTTP and over TLS.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "store/transfers/download_io.h"
 
 namespace download_test {
 
@@ -29,6 +32,25 @@ inline std::string Pattern(size_t size) {
         c = static_cast<char>(state >> 24);
     }
     return data;
+}
+
+// The served folder (PX_WEBSIDE_ROOT) as this program sees it (under Wine, through drive Z:).
+inline std::string WebsideRoot() {
+    const char* root = std::getenv("PX_WEBSIDE_ROOT");
+    std::string path = root == nullptr ? std::string() : root;
+#ifdef _WIN32
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    path = "Z:" + path;
+#endif
+    return path;
+}
+
+inline std::string Join(const std::string& folder, const std::string& name) {
+    return folder + LocalPathSeparator() + name;
 }
 
 }  // namespace download_test

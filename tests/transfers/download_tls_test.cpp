@@ -35,19 +35,8 @@ int Port(const char* variable) {
     return port == nullptr ? 0 : std::atoi(port);
 }
 
-std::string WebsideRoot() {
-    const char* root = std::getenv("PX_WEBSIDE_ROOT");
-    std::string path = root == nullptr ? std::string() : root;
-#ifdef _WIN32
-    std::replace(path.begin(), path.end(), '/', '\\');
-    path = "Z:" + path;
-#endif
-    return path;
-}
-
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder + LocalPathSeparator() + name;
-}
+using download_test::Join;
+using download_test::WebsideRoot;
 
 // The stand-in's request log, over the plain port.
 std::string WebsideLog() {
