@@ -1,8 +1,8 @@
 // Times building one upload package of a folder, as the upload worker does, and prints
-// "package SECONDS SIZE" and "peak-working-set BYTES" (the most memory the process held at
-// once while it built the package); then, to show where the time goes, the staging copy
-// alone and the zip alone ("copy SECONDS ...", "zip SECONDS ...", each with the CPU seconds
-// it used). scripts/run-package-bench.sh runs it under Wine.
+// "package SECONDS SIZE cpu-user U cpu-kernel K" and "peak-working-set BYTES" (the most memory the
+// process held at once while it built the package); then, to show where the time goes, the staging
+// copy alone and the zip alone ("copy SECONDS ...", "zip SECONDS ...", each with the CPU seconds it
+// used). scripts/run-package-bench.sh runs it under Wine.
 //
 //   package_cli CACHE_FOLDER SOURCE_FOLDER
 #include <windows.h>
@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: package_cli CACHE_FOLDER SOURCE_FOLDER\n");
         return 2;
     }
+    double user = 0, kernel = 0, userAfter = 0, kernelAfter = 0;
+    CpuSeconds(user, kernel);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const std::atomic<bool> never{false};
@@ -58,13 +60,14 @@ int main(int argc, char** argv) {
     const bool built =
         buildUploadPackage(argv[1], argv[2], never, package) == PackageResult::kBuilt;
     const double packageTime = Seconds(start);
+    CpuSeconds(userAfter, kernelAfter);
     const uint64_t size = GetPathSize(package.c_str());
-    std::printf("package %.6f %llu\n", packageTime, static_cast<unsigned long long>(size));
+    std::printf("package %.6f %llu cpu-user %.3f cpu-kernel %.3f\n", packageTime,
+                static_cast<unsigned long long>(size), userAfter - user, kernelAfter - kernel);
     std::printf("peak-working-set %llu\n", static_cast<unsigned long long>(PeakWorkingSetBytes()));
     removeUploadPackage(package);
 
     const std::string scratch = std::string(argv[1]) + "\\scratch\\tree";
-    double user = 0, kernel = 0, userAfter = 0, kernelAfter = 0;
     CpuSeconds(user, kernel);
     QueryPerformanceCounter(&start);
     CopyFolderTree(argv[2], scratch.c_str());

@@ -8,6 +8,7 @@
 
 #include "store/files/path_walk.h"
 #include "store/transfers/package_names.h"
+#include "store/transfers/zip_entry_info.h"
 
 namespace {
 
@@ -25,21 +26,6 @@ std::string NameAndExtension(const std::string& fullPath) {
     char part[260];
     GetFileNamePart(path.c_str(), part, sizeof part);
     return part;
-}
-
-// The entry's last-write time in local time, as minizip stores it.
-void FillEntryTime(const FILETIME& writeTime, zip_fileinfo& info) {
-    FILETIME local;
-    SYSTEMTIME st;
-    if (!FileTimeToLocalFileTime(&writeTime, &local) || !FileTimeToSystemTime(&local, &st)) {
-        GetLocalTime(&st);
-    }
-    info.tmz_date.tm_sec = st.wSecond;
-    info.tmz_date.tm_min = st.wMinute;
-    info.tmz_date.tm_hour = st.wHour;
-    info.tmz_date.tm_mday = st.wDay;
-    info.tmz_date.tm_mon = static_cast<decltype(info.tmz_date.tm_mon)>(st.wMonth - 1);
-    info.tmz_date.tm_year = st.wYear;
 }
 
 }  // namespace
@@ -94,21 +80,8 @@ std::string FolderZipper::fullPathOf(const char* path) const {
 }
 
 bool FolderZipper::writeEntry(const std::string& name, const std::string& fullPath, bool isFolder) {
-    zip_fileinfo info{};
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExA(fullPath.c_str(), GetFileExInfoStandard, &data)) {
-        FillEntryTime(data.ftLastWriteTime, info);
-        DWORD attributes = data.dwFileAttributes;
-        if (!isFolder)
-            attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        info.external_fa = attributes;
-    } else {
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        FillEntryTime(now, info);
-        info.external_fa = isFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-    }
-    info.internal_fa = 0;
+    zip_fileinfo info;
+    FillZipEntryInfo(fullPath.c_str(), isFolder, info);
     return zipOpenNewFileInZip(static_cast<zipFile>(zipHandle), name.c_str(), &info, nullptr, 0,
                                nullptr, 0, nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION) == ZIP_OK;
 }

@@ -8,8 +8,8 @@
 
 #include "store/files/file_operations.h"
 #include "store/files/path_walk.h"
-#include "store/transfers/folder_zipper.h"
 #include "store/transfers/package_names.h"
+#include "store/transfers/staged_packer.h"
 
 namespace {
 
@@ -135,10 +135,11 @@ PackageResult buildUploadPackage(const std::string& userCacheFolder,
     CreateFolderTree(names.slotFolder.c_str());
 
     // Only a package of every entry is posted: a part of a folder must never read as the
-    // folder. Each step stops between files once the stop is seen.
+    // folder. The copy and the archive are made in one pass that stops between files and
+    // writes once the stop is seen.
     PackageResult result = PackageResult::kFailed;
     if (StagingPathsFit(sourceFolder, names.stagingFolder) &&
-        CopyFolderTree(sourceFolder.c_str(), staging, stop) && zipFolder(staging, false, &stop) &&
+        PackThroughStaging(sourceFolder, names.stagingFolder, names.archivePath, stop) &&
         MoveFileTo(names.archivePath.c_str(), names.packagePath.c_str()))
         result = PackageResult::kBuilt;
     if (stop.load())

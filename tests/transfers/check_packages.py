@@ -61,7 +61,37 @@ check(wheel == b"w" * 100000, "layout: wheel.jpg damaged")
 check(info("apart-first", "Car\\which.txt")[1] == b"first", "apart: first package mixed up")
 check(info("apart-second", "Car\\which.txt")[1] == b"second", "apart: second package mixed up")
 
-for case in expected:
+# The package of the larger tree against the plain zipper's archive of a finished copy:
+# the same entries holding the same bytes, deflated alike, with the same times and
+# attributes, each folder's entry before what it holds.
+with zipfile.ZipFile(os.path.join(out, "tree-package.zip")) as package, \
+        zipfile.ZipFile(os.path.join(out, "tree-reference.zip")) as reference:
+    got = [i.filename for i in package.infolist()]
+    wanted = [i.filename for i in reference.infolist()]
+    check(sorted(got) == sorted(wanted), "tree: entries %r, expected %r" % (got, wanted))
+    check(len(got) == 47 and "Tree\\textures\\empty\\" in got
+          and not any(".cache" in n or ".notes" in n for n in got), "tree: entries %r" % got)
+    for position, name in enumerate(got):
+        parent = name.rstrip("\\").rpartition("\\")[0]
+        check(not parent or parent + "\\" in got[:position],
+              "tree: %r comes before its folder's entry" % name)
+        if name not in wanted:
+            continue
+        ours, theirs = package.getinfo(name), reference.getinfo(name)
+        for field in ("CRC", "file_size", "compress_size", "compress_type", "internal_attr",
+                      "external_attr", "flag_bits"):
+            check(getattr(ours, field) == getattr(theirs, field),
+                  "tree: %s %s %r, expected %r" % (name, field, getattr(ours, field),
+                                                   getattr(theirs, field)))
+        if not name.endswith("\\"):
+            check(ours.date_time == theirs.date_time, "tree: %s time %r, expected %r"
+                  % (name, ours.date_time, theirs.date_time))
+            check(package.read(name) == reference.read(name), "tree: %s bytes differ" % name)
+    check(package.getinfo("Tree\\one.txt").date_time == (2019, 1, 2, 3, 4, 6),
+          "tree: one.txt time %r" % (package.getinfo("Tree\\one.txt").date_time,))
+    check(got == wanted, "tree: order %r, expected %r" % (got, wanted))
+
+for case in list(expected) + ["tree-package"]:
     # unzip warns (exit 1) about backslash separators; only "No errors" counts.
     run = subprocess.run(["unzip", "-t", os.path.join(out, case + ".zip")],
                          capture_output=True, text=True)
@@ -70,5 +100,5 @@ for case in expected:
 
 for failure in failures:
     print("FAIL", failure)
-print("%d packages checked, %d failures" % (len(expected), len(failures)))
+print("%d packages checked, %d failures" % (len(expected) + 1, len(failures)))
 sys.exit(1 if failures else 0)

@@ -2,7 +2,9 @@
 // cleaned up, stale leftovers replaced, same-named folders kept apart, entry names that
 // stay inside the folder, and packings that fail or stop leaving nothing behind. Each package is
 // also copied to packaging-out\<case>.zip in the working folder, where check_packages.py reads the
-// layout back with Python's zipfile and `unzip -t`.
+// layout back with Python's zipfile and `unzip -t`. A package of a larger tree, copied and
+// deflated by several threads at once, is kept next to the archive the plain zipper makes of
+// a finished copy of the same tree, for the script to compare entry by entry.
 #include <windows.h>
 
 #include <atomic>
@@ -13,6 +15,8 @@
 
 #include "store/files/file_operations.h"
 #include "store/transfers/folder_zipper.h"
+#include "store/transfers/package_names.h"
+#include "store/transfers/staged_packer.h"
 #include "store/transfers/upload_package.h"
 
 namespace {
@@ -42,6 +46,22 @@ std::string ReadText(const std::string& path) {
     ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
     CloseHandle(file);
     text.resize(got);
+    return text;
+}
+
+// `size` bytes that deflate neither to nothing nor not at all: words from a small
+// vocabulary in an order drawn from `seed`.
+std::string MixedBytes(std::size_t size, unsigned seed) {
+    static const char* const kWords[] = {"chair ", "table ", "lamp\n", "\x01\xfe", "mesh ",
+                                         "uv ",    "0.25 ",  "\t",     "wood ",    "\x7f"};
+    std::string text;
+    text.reserve(size + 8);
+    unsigned state = seed * 2654435761u + 1;
+    while (text.size() < size) {
+        state = state * 1103515245u + 12345u;
+        text += kWords[(state >> 16) % 10];
+    }
+    text.resize(size);
     return text;
 }
 
@@ -236,6 +256,76 @@ TEST_F(UploadPackageTest, FolderThatCannotBeCopiedWholeGivesNoPackageAndNoStagin
     }
     CloseHandle(held);
     EXPECT_EQ(ReadText(locked + "\\held.max"), "held") << "source touched";
+}
+
+TEST_F(UploadPackageTest, PackageOfALargerTreeMatchesAZipOfTheFinishedCopy) {
+    // Enough small files to fill the memory the copier and deflaters may hold, files above
+    // what is deflated in memory between them, empty ones, and names left out of the archive.
+    const std::string tree = MakeFolder("Tree");
+    MakeFolder("Tree\\textures\\empty");
+    MakeFolder("Tree\\.cache");
+    WriteText(tree + "\\.cache\\index", MixedBytes(300000, 1));
+    WriteText(tree + "\\.notes", "left out");
+    WriteText(tree + "\\empty.max", "");
+    WriteText(tree + "\\one.txt", "1");
+    WriteText(tree + "\\big-first.max", MixedBytes(5000000, 2));
+    for (int i = 0; i < 40; ++i) {
+        const std::string folder = i % 2 ? "\\textures\\" : "\\";
+        WriteText(tree + folder + "part" + std::to_string(i) + ".bin",
+                  MixedBytes(static_cast<std::size_t>(700000 + 1000 * i), 10u + unsigned(i)));
+    }
+    WriteText(tree + "\\textures\\big-last.tga", MixedBytes(4500000, 3));
+    SetLocalWriteTime(tree + "\\one.txt", 2019, 1, 2, 3, 4, 6);
+
+    const std::string package = Pack(tree);
+    Keep(package, "tree-package");
+    EXPECT_FALSE(FileExists((cache + "\\UploadTemp\\Tree").c_str())) << "staging copy left";
+    removeUploadPackage(package);
+
+    const std::string reference = root + "\\reference\\Tree";
+    ASSERT_TRUE(CopyFolderTree(tree.c_str(), reference.c_str()));
+    ASSERT_TRUE(zipFolder(reference.c_str(), false));
+    Keep(root + "\\reference\\Tree.zip", "tree-reference");
+}
+
+TEST_F(UploadPackageTest, FaultsWhileFilesAreInFlightLeaveNothing) {
+    // The held file comes after many others, so copies and deflates are under way when the
+    // packing fails; the big one is copied by the archive writer itself.
+    const std::string manySmall = MakeFolder("ManySmall");
+    const std::string manyBig = MakeFolder("ManyBig");
+    for (int i = 0; i < 60; ++i) {
+        WriteText(manySmall + "\\a" + std::to_string(100 + i), MixedBytes(200000, unsigned(i)));
+        WriteText(manyBig + "\\a" + std::to_string(100 + i), MixedBytes(200000, unsigned(i)));
+    }
+    WriteText(manySmall + "\\held.bin", MixedBytes(300000, 7));
+    WriteText(manyBig + "\\held.bin", MixedBytes(6000000, 7));
+    for (const std::string& folder : {manySmall, manyBig}) {
+        SCOPED_TRACE(folder);
+        const HANDLE held = CreateFileA((folder + "\\held.bin").c_str(), GENERIC_READ, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::atomic<bool> never{false};
+        std::string package;
+        EXPECT_EQ(buildUploadPackage(cache, folder, never, package), PackageResult::kFailed);
+        CloseHandle(held);
+        EXPECT_FALSE(FileExists(package.c_str())) << "package made";
+        const std::string staging = package.substr(0, package.size() - kPackageMarker.size());
+        EXPECT_FALSE(FileExists(staging.c_str())) << "staging copy left";
+        EXPECT_FALSE(FileExists((staging + ".zip").c_str())) << "archive left";
+        removeUploadPackage(package);
+    }
+
+    // A stop seen after the fifth entry: not one entry more is written, and the call ends
+    // with every thread it started.
+    std::atomic<bool> stop{false};
+    int lastEntry = 0;
+    const std::string staging = root + "\\stopped\\ManySmall";
+    EXPECT_FALSE(PackThroughStaging(manySmall, staging, staging + ".zip", stop, [&](int entries) {
+        lastEntry = entries;
+        if (entries == 5)
+            stop = true;
+    }));
+    EXPECT_EQ(lastEntry, 5);
 }
 
 TEST_F(UploadPackageTest, DotNamesThatWouldStageOutsideUploadTempDeleteNothing) {
