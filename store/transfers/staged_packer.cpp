@@ -391,6 +391,7 @@ private:
             finished_ = false;
             inFlight_ = 0;
             copiedBytes_ = 0;
+            copyCursor_ = 0;
             for (PackEntry& entry : entries_) {
                 entry.state = EntryState::kWaiting;
                 std::vector<unsigned char>().swap(entry.bytes);
@@ -423,22 +424,37 @@ private:
     }
 
     // The copier: every small file in order, while the bytes held stay within the budget.
+    // The next small file to copy, in order, once the bytes held leave room for it; false
+    // when there is none left or the work ended.
+    bool claimCopy(std::size_t& index) {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            if (finished_ || abandoned_.load())
+                return false;
+            // Another copier may have moved on while this one waited: look again each time.
+            while (copyCursor_ < entries_.size() &&
+                   (entries_[copyCursor_].isFolder || !entries_[copyCursor_].inMemory))
+                ++copyCursor_;
+            if (copyCursor_ == entries_.size())
+                return false;
+            const uint64_t weight = Weight(entries_[copyCursor_]);
+            if (inFlight_ == 0 || inFlight_ + weight <= kInFlightBudget) {
+                inFlight_ += weight;
+                index = copyCursor_++;
+                return true;
+            }
+            changed_.wait(hold);
+        }
+    }
+
+    // The copier: small files in order, as many as the budget allows. One is enough: the
+    // file calls of a second one would queue at the same wineserver.
     void runCopier() {
         try {
             std::vector<unsigned char> buffer(kBlockSize);
-            for (PackEntry& entry : entries_) {
-                if (entry.isFolder || !entry.inMemory)
-                    continue;
-                {
-                    std::unique_lock<std::mutex> hold(lock_);
-                    changed_.wait(hold, [&] {
-                        return finished_ || abandoned_.load() || inFlight_ == 0 ||
-                               inFlight_ + Weight(entry) <= kInFlightBudget;
-                    });
-                    if (finished_ || abandoned_.load())
-                        return;
-                    inFlight_ += Weight(entry);
-                }
+            std::size_t index = 0;
+            while (claimCopy(index)) {
+                PackEntry& entry = entries_[index];
                 if (entry.name.empty()) {
                     CopyOnlySink sink;
                     settle(entry, CopyAndFeed(entry, buffer, stop_, abandoned_, sink),
@@ -494,6 +510,7 @@ private:
     std::condition_variable changed_;
     std::vector<std::thread> helpers_;
     bool helped_ = false;
+    std::size_t copyCursor_ = 0;  // where copiers look for the next file to copy
     uint64_t inFlight_ = 0;
     uint64_t copiedBytes_ = 0;  // of the files copied and not yet taken by a deflater
     bool finished_ = false;
