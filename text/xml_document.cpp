@@ -118,11 +118,51 @@ bool StartsWithNoCase(const char* p, const char* pattern) {
     return true;
 }
 
-// Plain replacement of a string's content; cheaper than assign(), which must allow for the
-// source lying inside the string.
+// Copies a few bytes without a library call: two overlapping moves cover every length
+// from 4 to 16.
+void CopyBytes(char* to, const char* from, size_t size) {
+    if (size > 16) {
+        std::memcpy(to, from, size);
+    } else if (size >= 8) {
+        std::uint64_t head;
+        std::uint64_t tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + size - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + size - 8, &tail, 8);
+    } else if (size >= 4) {
+        std::uint32_t head;
+        std::uint32_t tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + size - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + size - 4, &tail, 4);
+    } else if (size > 0) {
+        to[0] = from[0];
+        to[size / 2] = from[size / 2];
+        to[size - 1] = from[size - 1];
+    }
+}
+
+// Replaces a string's content with text from outside it. A reused node's strings still
+// hold the last load's text, which is mostly as long as the new one or longer: that case
+// is written over in place and cut, without a library call.
 void Assign(std::string& out, const char* begin, const char* end) {
-    out.clear();
-    out.append(begin, static_cast<size_t>(end - begin));
+    const auto size = static_cast<size_t>(end - begin);
+    if (size <= out.size()) {
+        CopyBytes(&out[0], begin, size);
+        out.erase(size);
+    } else {
+        out.assign(begin, size);
+    }
+}
+
+// A buffer of at least `size` bytes, grown (never shrunk) in `storage`.
+char* Scratch(std::string& storage, size_t size) {
+    if (storage.size() < size) {
+        storage.resize(std::max(size, 2 * storage.size()));
+    }
+    return &storage[0];
 }
 
 // Tag names are short: eight bytes at a time beats a library call.
@@ -205,6 +245,8 @@ private:
     void PopFrame(std::vector<Frame>& stack);
 
     Head LoadHead(XmlNode& node, const char*& p);
+    Head FindTag(XmlNode& node, const char*& p);
+    Head LoadTag(XmlNode& node, const char*& p);
     Step AfterChild(Frame& frame, const char*& p);
     bool AttachSpecial(XmlNode& node, int type, const char* name, const char* begin,
                        const char* end);
@@ -376,6 +418,7 @@ private:
     std::vector<std::unique_ptr<XmlNode>> spareNodes_;
     std::vector<std::unique_ptr<XmlAttribute>> spareAttributes_;
     std::string unescaped_;
+    std::string decoded_;
 };
 
 void XmlLoader::RecycleContent(XmlNode& node) {
@@ -399,9 +442,9 @@ std::unique_ptr<XmlNode> XmlLoader::NewNode(XmlNode* parent, int type) {
     }
     std::unique_ptr<XmlNode> node = std::move(spareNodes_.back());
     spareNodes_.pop_back();
-    RecycleContent(*node);
-    node->name.clear();
-    node->value.clear();
+    if (!node->attributes.empty() || !node->children.empty()) {
+        RecycleContent(*node);
+    }
     node->parent = parent;
     node->type = type;
     return node;
@@ -414,8 +457,6 @@ std::unique_ptr<XmlAttribute> XmlLoader::NewAttribute(XmlNode* parent) {
     } else {
         attribute = std::move(spareAttributes_.back());
         spareAttributes_.pop_back();
-        attribute->name.clear();
-        attribute->value.clear();
     }
     attribute->parent = parent;
     return attribute;
@@ -489,7 +530,25 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
     }
 }
 
+// A reused node still holds the strings of the last load: every way out of here either
+// names the node or empties it, and an element that gets no children gets no value.
 XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
+    Head head = FindTag(node, p);
+    if (head == Head::kChildren) {
+        head = LoadTag(node, p);
+        if (head == Head::kChildren) {
+            return head;  // the value is the text that follows, taken by the caller
+        }
+    } else {
+        node.name.clear();
+    }
+    node.value.clear();
+    return head;
+}
+
+// Steps to the '<' of the next tag (kChildren), taking the instructions, comments and
+// CDATA sections on the way.
+XmlLoader::Head XmlLoader::FindTag(XmlNode& node, const char*& p) {
     p = FindOpen(p);
     if (p == nullptr) {
         return Head::kFail;
@@ -555,7 +614,11 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
         }
         p = open;
     }
+    return Head::kChildren;
+}
 
+// The tag at p: its name and attributes.
+XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
     ++p;
     const char* nameStart = p;
     p = ScanTo(p, kTagNameEnd);
@@ -577,6 +640,7 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
         Assign(attribute.name, attributeStart, attributeEnd);
         p = SkipWhite(attributeEnd);
         if (*p != '=') {
+            attribute.value.clear();
             continue;
         }
         p = SkipWhite(p + 1);
@@ -688,8 +752,8 @@ bool XmlLoader::AttachSpecial(XmlNode& node, int type, const char* name, const c
         return false;
     }
     std::unique_ptr<XmlNode> special = NewNode(parent, type);
-    special->name = name;
-    special->value.assign(begin, end);
+    Assign(special->name, name, name + std::strlen(name));
+    Assign(special->value, begin, end);
     Append(parent->children, std::move(special));
     return parent->type == kXmlElement;
 }
@@ -703,18 +767,19 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
             --end;
         }
     }
-    std::string_view raw(begin, static_cast<size_t>(end - begin));
     if (!special) {
-        Assign(out, raw.data(), raw.data() + raw.size());
+        Assign(out, begin, end);
         return;
     }
+    // Both steps below only ever shorten the text, so each writes into a buffer of the
+    // loader's that only grows; the value itself is assigned once, at the end.
+    const auto size = static_cast<size_t>(end - begin);
     const char escape = options_.escapeChar;
-    if (escape != '\0' && raw.find(escape) != std::string_view::npos) {
+    if (escape != '\0' && std::memchr(begin, escape, size) != nullptr) {
         // The escape character is dropped and the character after it kept as it is; a trail
-        // byte that happens to equal the escape character is no escape. The result is never
-        // longer than the text, so it is written straight into the buffer.
-        unescaped_.resize(raw.size());
-        char* write = &unescaped_[0];
+        // byte that happens to equal the escape character is no escape.
+        char* const unescaped = Scratch(unescaped_, size);
+        char* write = unescaped;
         const char* p = begin;
         while (!classes_.anyLead && p < end) {
             // Single-byte text: copy up to each escape character in one piece.
@@ -743,13 +808,15 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
                 *write++ = *p++;
             }
         }
-        unescaped_.resize(static_cast<size_t>(write - unescaped_.data()));
-        raw = unescaped_;
+        begin = unescaped;
+        end = write;
     }
     if (options_.decodeEntities && options_.entities != nullptr) {
-        options_.entities->decode(raw, out);
+        const std::string_view raw(begin, static_cast<size_t>(end - begin));
+        char* const decoded = Scratch(decoded_, raw.size());
+        Assign(out, decoded, decoded + options_.entities->decode(raw, decoded));
     } else {
-        Assign(out, raw.data(), raw.data() + raw.size());
+        Assign(out, begin, end);
     }
 }
 
