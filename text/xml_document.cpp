@@ -244,11 +244,11 @@ private:
     void TakeRun(Frame& frame, const char*& p);
     void PopFrame(std::vector<Frame>& stack);
 
-    Head LoadHead(XmlNode& node, const char*& p);
-    Head FindTag(XmlNode& node, const char*& p);
+    XmlNode* LoadHead(Frame* top, XmlNode& root, const char*& p);
+    Head FindTag(XmlNode* parent, const char*& p);
     Head LoadTag(XmlNode& node, const char*& p);
     Step AfterChild(Frame& frame, const char*& p);
-    bool AttachSpecial(XmlNode& node, int type, const char* name, const char* begin,
+    bool AttachSpecial(XmlNode* parent, int type, const char* name, const char* begin,
                        const char* end);
     void TakeValue(const char* begin, const char* end, bool special, std::string& out);
     void Fail(int code, const char* position, const std::string& text);
@@ -419,6 +419,7 @@ private:
     std::vector<std::unique_ptr<XmlAttribute>> spareAttributes_;
     std::string unescaped_;
     std::string decoded_;
+    Head headResult_ = Head::kReturn;
 };
 
 void XmlLoader::RecycleContent(XmlNode& node) {
@@ -464,23 +465,25 @@ std::unique_ptr<XmlAttribute> XmlLoader::NewAttribute(XmlNode* parent) {
 
 const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
     // Every node load starts from an empty node; only the root can hold anything, since
-    // children are always new (or emptied when reused).
+    // children are always new (or reused, see LoadHead).
     RecycleContent(root);
     root.name.clear();
     root.value.clear();
     end_ = end;
     std::vector<Frame> stack;
     stack.reserve(16);
-    XmlNode* node = &root;
     const char* p = text;
     for (;;) {
-        // Steps up to the start tag's ">" for `node`, the child of the top frame (or root).
-        const Head head = LoadHead(*node, p);
+        // Steps up to the start tag's ">" of the top frame's next child (or of the root).
+        XmlNode* node = LoadHead(stack.empty() ? nullptr : &stack.back(), root, p);
+        const Head head = node != nullptr ? LoadTag(*node, p) : headResult_;
         bool returning = head != Head::kChildren;
         const char* result = head == Head::kFail ? nullptr : p;
         if (!returning) {
             stack.push_back(Frame{node, nullptr, true, nullptr, nullptr});
             TakeRun(stack.back(), p);
+        } else if (node != nullptr) {
+            node->value.clear();  // a reused node's value from the last load
         }
         for (;;) {
             if (returning) {
@@ -490,7 +493,7 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
                 }
                 Frame& top = stack.back();
                 if (top.child == nullptr) {
-                    // No child was made for a closing tag (see below).
+                    // No child was made: no tag was found.
                 } else if (!top.child->name.empty()) {
                     Append(top.node->children, std::move(top.child));
                 } else {
@@ -524,31 +527,30 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
             }
             break;
         }
-        Frame& top = stack.back();
-        top.child = NewNode(top.node, top.node->type);
-        node = top.child.get();
     }
 }
 
-// A reused node still holds the strings of the last load: every way out of here either
-// names the node or empties it, and an element that gets no children gets no value.
-XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
-    Head head = FindTag(node, p);
-    if (head == Head::kChildren) {
-        head = LoadTag(node, p);
-        if (head == Head::kChildren) {
-            return head;  // the value is the text that follows, taken by the caller
-        }
-    } else {
-        node.name.clear();
+// Finds the next tag for the top frame's next child (or the root, when there is no frame)
+// and returns the node to load it into; nullptr when there is none, with the outcome in
+// headResult_. The child is made only once its tag is found, so that the comments and
+// CDATA sections on the way take nodes from the reused ones in the order the last load
+// used them, and a reused node's strings mostly keep their length.
+XmlNode* XmlLoader::LoadHead(Frame* top, XmlNode& root, const char*& p) {
+    XmlNode* parent = top != nullptr ? top->node : root.parent;
+    headResult_ = FindTag(parent, p);
+    if (headResult_ != Head::kChildren) {
+        return nullptr;
     }
-    node.value.clear();
-    return head;
+    if (top == nullptr) {
+        return &root;
+    }
+    top->child = NewNode(top->node, top->node->type);
+    return top->child.get();
 }
 
 // Steps to the '<' of the next tag (kChildren), taking the instructions, comments and
 // CDATA sections on the way.
-XmlLoader::Head XmlLoader::FindTag(XmlNode& node, const char*& p) {
+XmlLoader::Head XmlLoader::FindTag(XmlNode* parent, const char*& p) {
     p = FindOpen(p);
     if (p == nullptr) {
         return Head::kFail;
@@ -577,7 +579,7 @@ XmlLoader::Head XmlLoader::FindTag(XmlNode& node, const char*& p) {
                 if (end == nullptr) {
                     return Head::kFail;
                 }
-                const bool returnNow = AttachSpecial(node, kXmlComment, kCommentName, p + 4, end);
+                const bool returnNow = AttachSpecial(parent, kXmlComment, kCommentName, p + 4, end);
                 p = end + 3;
                 if (returnNow) {
                     return Head::kReturn;
@@ -590,7 +592,7 @@ XmlLoader::Head XmlLoader::FindTag(XmlNode& node, const char*& p) {
                 if (end == nullptr) {
                     return Head::kFail;
                 }
-                const bool returnNow = AttachSpecial(node, kXmlCdata, kCdataName, p + 9, end);
+                const bool returnNow = AttachSpecial(parent, kXmlCdata, kCdataName, p + 9, end);
                 p = end + 3;
                 if (returnNow) {
                     return Head::kReturn;
@@ -604,7 +606,7 @@ XmlLoader::Head XmlLoader::FindTag(XmlNode& node, const char*& p) {
             }
             break;
         }
-        if (*p == '\0' || node.parent != nullptr) {
+        if (*p == '\0' || parent != nullptr) {
             return Head::kReturn;
         }
         const char* open = FindOpen(p);
@@ -745,9 +747,8 @@ void XmlLoader::PopFrame(std::vector<Frame>& stack) {
 // among the children of the enclosing element in document order. Outside the outermost
 // element there is no parent and they are dropped. Returns true when the load of `node`
 // must end here (the parent is an element).
-bool XmlLoader::AttachSpecial(XmlNode& node, int type, const char* name, const char* begin,
+bool XmlLoader::AttachSpecial(XmlNode* parent, int type, const char* name, const char* begin,
                               const char* end) {
-    XmlNode* parent = node.parent;
     if (parent == nullptr) {
         return false;
     }
