@@ -37,8 +37,8 @@
 namespace {
 
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
-const char kCommentName[] = "#COMMENT";
-const char kCdataName[] = "#CDATA";
+constexpr std::string_view kCommentName = "#COMMENT";
+constexpr std::string_view kCdataName = "#CDATA";
 
 // Character classes. kEnd (the terminating zero) and kLead are part of every scan's stop
 // set, so no scan can run past the text or split a two-byte character.
@@ -53,7 +53,9 @@ enum : std::uint16_t {
     kBackslash = 1 << 7,
     kDoubleQuote = 1 << 8,
     kSingleQuote = 1 << 9,
-    kSpecial = 1 << 10,  // per load: the escape character and first bytes of references
+    kEscape = 1 << 10,     // per load: the escape character
+    kReference = 1 << 11,  // per load: first bytes of references
+    kSpecial = kEscape | kReference,
 };
 
 struct CharClasses {
@@ -204,7 +206,7 @@ public:
         // Values without these characters are copied as they stand, found in the same pass
         // that finds their end.
         if (options.escapeChar != '\0') {
-            classes_.of[Byte(options.escapeChar)] |= kSpecial;
+            classes_.of[Byte(options.escapeChar)] |= kEscape;
         }
         // The fast text scan looks for four bytes at most: the end of the text run, the
         // backslash, the escape character and the one byte every reference starts with.
@@ -214,7 +216,7 @@ public:
         if (options.decodeEntities && options.entities != nullptr) {
             const std::vector<XmlEntity>& entries = options.entities->entries();
             for (const XmlEntity& entity : entries) {
-                classes_.of[Byte(entity.reference[0])] |= kSpecial;
+                classes_.of[Byte(entity.reference[0])] |= kReference;
                 fastScan_ = fastScan_ && entity.reference[0] == entries.front().reference[0];
             }
             if (!entries.empty()) {
@@ -248,9 +250,9 @@ private:
     Head FindTag(XmlNode* parent, const char*& p);
     Head LoadTag(XmlNode& node, const char*& p);
     Step AfterChild(Frame& frame, const char*& p);
-    bool AttachSpecial(XmlNode* parent, int type, const char* name, const char* begin,
+    bool AttachSpecial(XmlNode* parent, int type, std::string_view name, const char* begin,
                        const char* end);
-    void TakeValue(const char* begin, const char* end, bool special, std::string& out);
+    void TakeValue(const char* begin, const char* end, std::uint16_t special, std::string& out);
     void Fail(int code, const char* position, const std::string& text);
 
     // Node reuse: loading into a node that already holds a tree (the shared document, on
@@ -292,10 +294,10 @@ private:
     }
 
     // First character of class `stop` (or the end), stepping over two-byte characters and,
-    // when `backslashProtects`, over any character that follows a backslash. `special` is
-    // set when the text passed holds an escape character or a possible reference.
+    // when `backslashProtects`, over any character that follows a backslash. `special`
+    // gathers the classes kEscape and kReference of the characters passed.
     const char* ScanTo(const char* p, std::uint16_t stop, bool backslashProtects,
-                       bool& special) const {
+                       std::uint16_t& special) const {
         const std::uint16_t mask = static_cast<std::uint16_t>(stop | kEnd | kLead | kSpecial |
                                                               (backslashProtects ? kBackslash : 0));
         for (;;) {
@@ -307,9 +309,7 @@ private:
             if ((cls & stop) != 0 || *p == '\0') {
                 return p;
             }
-            if ((cls & kSpecial) != 0) {
-                special = true;
-            }
+            special = static_cast<std::uint16_t>(special | (cls & kSpecial));
             if ((cls & kLead) != 0) {
                 p = Next(p);
             } else if (backslashProtects && *p == '\\') {
@@ -321,14 +321,15 @@ private:
     }
 
     const char* ScanTo(const char* p, std::uint16_t stop) const {
-        bool special = false;
+        std::uint16_t special = 0;
         return ScanTo(p, stop, false, special);
     }
 
     // ScanTo for element text and quoted values, where a backslash protects the next
     // character. These runs can be long, so where the CPU allows it, 16 bytes that need no
     // attention are passed over at once.
-    const char* ScanText(const char* p, char stopChar, std::uint16_t stop, bool& special) const {
+    const char* ScanText(const char* p, char stopChar, std::uint16_t stop,
+                         std::uint16_t& special) const {
 #ifdef __SSE2__
         if (fastScan_) {
             const __m128i stopBytes = _mm_set1_epi8(stopChar);
@@ -351,9 +352,7 @@ private:
                 if (*p == stopChar) {
                     return p;
                 }
-                if ((classes_.of[Byte(*p)] & kSpecial) != 0) {
-                    special = true;
-                }
+                special = static_cast<std::uint16_t>(special | (classes_.of[Byte(*p)] & kSpecial));
                 p = *p == '\\' ? Next(p + 1) : p + 1;
             }
         }
@@ -646,7 +645,7 @@ XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
             continue;
         }
         p = SkipWhite(p + 1);
-        bool special = false;
+        std::uint16_t special = 0;
         if (*p == '"' || *p == '\'') {
             const std::uint16_t quote = *p == '"' ? kDoubleQuote : kSingleQuote;
             const char* valueStart = p + 1;
@@ -714,11 +713,11 @@ void XmlLoader::TakeRun(Frame& frame, const char*& p) {
         frame.valueBlank = true;
         return;
     }
-    bool special = false;
+    std::uint16_t special = 0;
     p = ScanText(p, '<', kOpen, special);
-    if (special) {
+    if (special != 0) {
         frame.runBegin = nullptr;
-        TakeValue(begin, p, true, frame.node->value);
+        TakeValue(begin, p, special, frame.node->value);
         frame.valueBlank = IsBlank(frame.node->value);
         return;
     }
@@ -738,7 +737,7 @@ void XmlLoader::TakeRun(Frame& frame, const char*& p) {
 void XmlLoader::PopFrame(std::vector<Frame>& stack) {
     Frame& top = stack.back();
     if (top.runBegin != nullptr) {
-        TakeValue(top.runBegin, top.runEnd, false, top.node->value);
+        TakeValue(top.runBegin, top.runEnd, 0, top.node->value);
     }
     stack.pop_back();
 }
@@ -747,19 +746,22 @@ void XmlLoader::PopFrame(std::vector<Frame>& stack) {
 // among the children of the enclosing element in document order. Outside the outermost
 // element there is no parent and they are dropped. Returns true when the load of `node`
 // must end here (the parent is an element).
-bool XmlLoader::AttachSpecial(XmlNode* parent, int type, const char* name, const char* begin,
+bool XmlLoader::AttachSpecial(XmlNode* parent, int type, std::string_view name, const char* begin,
                               const char* end) {
     if (parent == nullptr) {
         return false;
     }
     std::unique_ptr<XmlNode> special = NewNode(parent, type);
-    Assign(special->name, name, name + std::strlen(name));
+    Assign(special->name, name.data(), name.data() + name.size());
     Assign(special->value, begin, end);
     Append(parent->children, std::move(special));
     return parent->type == kXmlElement;
 }
 
-void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std::string& out) {
+// `special` holds the classes kEscape and kReference of the characters the scan that found
+// the value met.
+void XmlLoader::TakeValue(const char* begin, const char* end, std::uint16_t special,
+                          std::string& out) {
     if (options_.trimValues) {
         while (begin < end && (classes_.of[Byte(*begin)] & kWhite) != 0) {
             ++begin;
@@ -768,7 +770,7 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
             --end;
         }
     }
-    if (!special) {
+    if (special == 0) {
         Assign(out, begin, end);
         return;
     }
@@ -776,26 +778,25 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
     // loader's that only grows; the value itself is assigned once, at the end.
     const auto size = static_cast<size_t>(end - begin);
     const char escape = options_.escapeChar;
-    if (escape != '\0' && std::memchr(begin, escape, size) != nullptr) {
+    // The scans step over the character after a backslash unseen, so only a backslash
+    // escape character is always seen where it is one.
+    const bool mayHoldEscape = (special & kEscape) != 0 || escape != '\\';
+    if (escape != '\0' && mayHoldEscape && std::memchr(begin, escape, size) != nullptr) {
         // The escape character is dropped and the character after it kept as it is; a trail
         // byte that happens to equal the escape character is no escape.
         char* const unescaped = Scratch(unescaped_, size);
         char* write = unescaped;
         const char* p = begin;
         while (!classes_.anyLead && p < end) {
-            // Single-byte text: copy up to each escape character in one piece.
-            const void* found = std::memchr(p, escape, static_cast<size_t>(end - p));
-            const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
-            std::memcpy(write, p, static_cast<size_t>(stop - p));
-            write += stop - p;
-            if (stop == end) {
-                p = end;
-                break;
+            // Single-byte text: values are short, a byte loop beats library calls.
+            char c = *p++;
+            if (c == escape) {
+                if (p == end) {
+                    break;
+                }
+                c = *p++;
             }
-            p = stop + 1;
-            if (p < end) {
-                *write++ = *p++;
-            }
+            *write++ = c;
         }
         while (p < end) {
             if (*p == escape) {
