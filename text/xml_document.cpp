@@ -113,7 +113,7 @@ char LowerAscii(char c) {
 // Case-insensitive prefix test; stops at the text's zero because no pattern holds one.
 bool StartsWithNoCase(const char* p, const char* pattern) {
     for (; *pattern != '\0'; ++p, ++pattern) {
-        if (LowerAscii(*p) != LowerAscii(*pattern)) {
+        if (*p != *pattern && LowerAscii(*p) != LowerAscii(*pattern)) {
             return false;
         }
     }
@@ -167,23 +167,37 @@ char* Scratch(std::string& storage, size_t size) {
     return &storage[0];
 }
 
-// Tag names are short: eight bytes at a time beats a library call.
+template <typename Word>
+bool SameWord(const char* a, const char* b) {
+    Word x;
+    Word y;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    return x == y;
+}
+
+// Tag names are short: a few words at a time beats a library call. Lengths from 4 up are
+// compared in words, the last one overlapping the one before.
 bool Equal(std::string_view a, const std::string& b) {
-    if (a.size() != b.size()) {
+    const size_t size = a.size();
+    if (size != b.size()) {
         return false;
     }
-    size_t i = 0;
-    for (; i + 8 <= a.size(); i += 8) {
-        std::uint64_t x;
-        std::uint64_t y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) {
-            return false;
+    const char* x = a.data();
+    const char* y = b.data();
+    if (size >= 8) {
+        for (size_t i = 0; i + 8 < size; i += 8) {
+            if (!SameWord<std::uint64_t>(x + i, y + i)) {
+                return false;
+            }
         }
+        return SameWord<std::uint64_t>(x + size - 8, y + size - 8);
     }
-    for (; i < a.size(); ++i) {
-        if (a[i] != b[i]) {
+    if (size >= 4) {
+        return SameWord<std::uint32_t>(x, y) && SameWord<std::uint32_t>(x + size - 4, y + size - 4);
+    }
+    for (size_t i = 0; i < size; ++i) {
+        if (x[i] != y[i]) {
             return false;
         }
     }
@@ -787,16 +801,18 @@ void XmlLoader::TakeValue(const char* begin, const char* end, std::uint16_t spec
         char* const unescaped = Scratch(unescaped_, size);
         char* write = unescaped;
         const char* p = begin;
-        while (!classes_.anyLead && p < end) {
+        if (!classes_.anyLead) {
             // Single-byte text: values are short, a byte loop beats library calls.
-            char c = *p++;
-            if (c == escape) {
-                if (p == end) {
-                    break;
+            while (p < end) {
+                char c = *p++;
+                if (c == escape) {
+                    if (p == end) {
+                        break;
+                    }
+                    c = *p++;
                 }
-                c = *p++;
+                *write++ = c;
             }
-            *write++ = c;
         }
         while (p < end) {
             if (*p == escape) {
