@@ -159,13 +159,24 @@ void Assign(std::string& out, const char* begin, const char* end) {
     }
 }
 
-// A buffer of at least `size` bytes, grown (never shrunk) in `storage`.
-char* Scratch(std::string& storage, size_t size) {
-    if (storage.size() < size) {
-        storage.resize(std::max(size, 2 * storage.size()));
+// Room for a decoded value. Values are mostly short and fit the fixed part, which spares
+// a load of a small text any allocation; longer ones use a string that only grows.
+class ScratchBuffer {
+public:
+    char* Reserve(size_t size) {
+        if (size <= sizeof local_) {
+            return local_;
+        }
+        if (heap_.size() < size) {
+            heap_.resize(std::max(size, 2 * heap_.size()));
+        }
+        return &heap_[0];
     }
-    return &storage[0];
-}
+
+private:
+    char local_[256];
+    std::string heap_;
+};
 
 template <typename Word>
 bool SameWord(const char* a, const char* b) {
@@ -430,8 +441,8 @@ private:
     // Stacks: the next one to reuse is at the back.
     std::vector<std::unique_ptr<XmlNode>> spareNodes_;
     std::vector<std::unique_ptr<XmlAttribute>> spareAttributes_;
-    std::string unescaped_;
-    std::string decoded_;
+    ScratchBuffer unescaped_;
+    ScratchBuffer decoded_;
     Head headResult_ = Head::kReturn;
 };
 
@@ -479,6 +490,7 @@ std::unique_ptr<XmlAttribute> XmlLoader::NewAttribute(XmlNode* parent) {
 const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
     // Every node load starts from an empty node; only the root can hold anything, since
     // children are always new (or reused, see LoadHead).
+    spareNodes_.reserve(root.children.size());
     RecycleContent(root);
     root.name.clear();
     root.value.clear();
@@ -798,7 +810,7 @@ void XmlLoader::TakeValue(const char* begin, const char* end, std::uint16_t spec
     if (escape != '\0' && mayHoldEscape && std::memchr(begin, escape, size) != nullptr) {
         // The escape character is dropped and the character after it kept as it is; a trail
         // byte that happens to equal the escape character is no escape.
-        char* const unescaped = Scratch(unescaped_, size);
+        char* const unescaped = unescaped_.Reserve(size);
         char* write = unescaped;
         const char* p = begin;
         if (!classes_.anyLead) {
@@ -831,7 +843,7 @@ void XmlLoader::TakeValue(const char* begin, const char* end, std::uint16_t spec
     }
     if (options_.decodeEntities && options_.entities != nullptr) {
         const std::string_view raw(begin, static_cast<size_t>(end - begin));
-        char* const decoded = Scratch(decoded_, raw.size());
+        char* const decoded = decoded_.Reserve(raw.size());
         Assign(out, decoded, decoded + options_.entities->decode(raw, decoded));
     } else {
         Assign(out, begin, end);
