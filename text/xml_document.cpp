@@ -260,9 +260,13 @@ private:
     // One element whose children are being loaded, with the child being loaded now.
     // While its text runs are blank each one replaces the last, so a run that needs no
     // escape or reference work is kept as a span and copied once, when the element ends.
+    // The children of `node` are filled in place: the first `used` are this load's, the rest
+    // the last load's, each reused as the next child (with its own old children and
+    // attributes reused the same way below it). `child`, when set, is children[used].
     struct Frame {
         XmlNode* node;
-        std::unique_ptr<XmlNode> child;
+        size_t used;
+        XmlNode* child;
         bool valueBlank;
         const char* runBegin;  // null when `value` is up to date
         const char* runEnd;
@@ -272,23 +276,25 @@ private:
     void PopFrame(std::vector<Frame>& stack);
 
     XmlNode* LoadHead(Frame* top, XmlNode& root, const char*& p);
-    Head FindTag(XmlNode* parent, const char*& p);
+    Head FindTag(Frame* top, XmlNode* outerParent, const char*& p);
     Head LoadTag(XmlNode& node, const char*& p);
     Step AfterChild(Frame& frame, const char*& p);
-    bool AttachSpecial(XmlNode* parent, int type, std::string_view name, const char* begin,
-                       const char* end);
+    bool AttachSpecial(Frame* top, XmlNode* parent, int type, std::string_view name,
+                       const char* begin, const char* end);
     void TakeValue(const char* begin, const char* end, std::uint16_t special, std::string& out);
     void Fail(int code, const char* position, const std::string& text);
 
     // Node reuse: loading into a node that already holds a tree (the shared document, on
-    // every load) fills the old nodes again in the order the old tree was built, so a
-    // reload of a similar text costs next to no allocation. An old node is taken apart only
-    // when it is reused, which touches each one once. What is left over is freed when the
-    // load ends, so a tree never holds more memory than it needs.
-    void Recycle(std::unique_ptr<XmlNode> node) { spareNodes_.push_back(std::move(node)); }
-    void RecycleContent(XmlNode& node);
-    std::unique_ptr<XmlNode> NewNode(XmlNode* parent, int type);
-    std::unique_ptr<XmlAttribute> NewAttribute(XmlNode* parent);
+    // every load) fills the old nodes again where they are, so a reload of a similar text
+    // costs next to no allocation and mostly writes strings over strings of the same
+    // length. Old nodes and attributes left over are moved aside (with what they hold) to
+    // serve where a new one is needed, and freed when the load ends, so a tree never holds
+    // more memory than it needs.
+    XmlNode* TakeChild(Frame& frame);
+    XmlAttribute& TakeAttribute(XmlNode& node, size_t index);
+    void DropChildren(XmlNode& node, size_t keep);
+    void DropAttributes(XmlNode& node, size_t keep);
+    std::unique_ptr<XmlNode> NewNode();
 
     // The character after the one at p: a lead byte takes its trail byte along, and the
     // terminating zero is never stepped over.
@@ -446,52 +452,66 @@ private:
     Head headResult_ = Head::kReturn;
 };
 
-void XmlLoader::RecycleContent(XmlNode& node) {
-    if (node.attributes.empty() && node.children.empty()) {
-        return;
-    }
-    for (auto attribute = node.attributes.rbegin(); attribute != node.attributes.rend();
-         ++attribute) {
-        spareAttributes_.push_back(std::move(*attribute));
-    }
-    node.attributes.clear();
-    for (auto child = node.children.rbegin(); child != node.children.rend(); ++child) {
-        spareNodes_.push_back(std::move(*child));
-    }
-    node.children.clear();
-}
-
-std::unique_ptr<XmlNode> XmlLoader::NewNode(XmlNode* parent, int type) {
-    if (spareNodes_.empty()) {
-        return std::make_unique<XmlNode>(parent, type);
-    }
-    std::unique_ptr<XmlNode> node = std::move(spareNodes_.back());
-    spareNodes_.pop_back();
-    if (!node->attributes.empty() || !node->children.empty()) {
-        RecycleContent(*node);
-    }
-    node->parent = parent;
-    node->type = type;
-    return node;
-}
-
-std::unique_ptr<XmlAttribute> XmlLoader::NewAttribute(XmlNode* parent) {
-    std::unique_ptr<XmlAttribute> attribute;
-    if (spareAttributes_.empty()) {
-        attribute = std::make_unique<XmlAttribute>();
+XmlNode* XmlLoader::TakeChild(Frame& frame) {
+    XmlNode& parent = *frame.node;
+    XmlNode* child;
+    if (frame.used < parent.children.size()) {
+        child = parent.children[frame.used].get();
     } else {
-        attribute = std::move(spareAttributes_.back());
-        spareAttributes_.pop_back();
+        Append(parent.children, NewNode());
+        child = parent.children.back().get();
     }
-    attribute->parent = parent;
+    child->parent = &parent;
+    child->type = parent.type;
+    return child;
+}
+
+XmlAttribute& XmlLoader::TakeAttribute(XmlNode& node, size_t index) {
+    if (index == node.attributes.size()) {
+        if (spareAttributes_.empty()) {
+            Append(node.attributes, std::make_unique<XmlAttribute>());
+        } else {
+            Append(node.attributes, std::move(spareAttributes_.back()));
+            spareAttributes_.pop_back();
+        }
+    }
+    XmlAttribute& attribute = *node.attributes[index];
+    attribute.parent = &node;
     return attribute;
 }
 
+void XmlLoader::DropChildren(XmlNode& node, size_t keep) {
+    if (node.children.size() <= keep) {
+        return;
+    }
+    for (size_t i = keep; i < node.children.size(); ++i) {
+        spareNodes_.push_back(std::move(node.children[i]));
+    }
+    node.children.resize(keep);
+}
+
+void XmlLoader::DropAttributes(XmlNode& node, size_t keep) {
+    if (node.attributes.size() <= keep) {
+        return;
+    }
+    for (size_t i = keep; i < node.attributes.size(); ++i) {
+        spareAttributes_.push_back(std::move(node.attributes[i]));
+    }
+    node.attributes.resize(keep);
+}
+
+std::unique_ptr<XmlNode> XmlLoader::NewNode() {
+    if (spareNodes_.empty()) {
+        return std::make_unique<XmlNode>();
+    }
+    std::unique_ptr<XmlNode> node = std::move(spareNodes_.back());
+    spareNodes_.pop_back();
+    return node;
+}
+
 const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
-    // Every node load starts from an empty node; only the root can hold anything, since
-    // children are always new (or reused, see LoadHead).
-    spareNodes_.reserve(root.children.size());
-    RecycleContent(root);
+    // The root's strings start empty; its children and attributes are reused like any
+    // other node's.
     root.name.clear();
     root.value.clear();
     end_ = end;
@@ -505,10 +525,15 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
         bool returning = head != Head::kChildren;
         const char* result = head == Head::kFail ? nullptr : p;
         if (!returning) {
-            stack.push_back(Frame{node, nullptr, true, nullptr, nullptr});
+            stack.push_back(Frame{node, 0, nullptr, true, nullptr, nullptr});
             TakeRun(stack.back(), p);
         } else if (node != nullptr) {
-            node->value.clear();  // a reused node's value from the last load
+            // An element without children: nothing of the last load's may stay in it.
+            node->value.clear();
+            DropChildren(*node, 0);
+        } else if (stack.empty()) {
+            DropChildren(root, 0);  // no root element at all
+            DropAttributes(root, 0);
         }
         for (;;) {
             if (returning) {
@@ -517,12 +542,12 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
                     return result;
                 }
                 Frame& top = stack.back();
-                if (top.child == nullptr) {
-                    // No child was made: no tag was found.
-                } else if (!top.child->name.empty()) {
-                    Append(top.node->children, std::move(top.child));
-                } else {
-                    Recycle(std::move(top.child));
+                if (top.child != nullptr) {
+                    // A nameless child is not kept: its place goes to the next one.
+                    if (!top.child->name.empty()) {
+                        ++top.used;
+                    }
+                    top.child = nullptr;
                 }
                 if (result == nullptr) {
                     PopFrame(stack);
@@ -557,25 +582,27 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
 
 // Finds the next tag for the top frame's next child (or the root, when there is no frame)
 // and returns the node to load it into; nullptr when there is none, with the outcome in
-// headResult_. The child is made only once its tag is found, so that the comments and
-// CDATA sections on the way take nodes from the reused ones in the order the last load
-// used them, and a reused node's strings mostly keep their length.
+// headResult_. The child's place is taken only once its tag is found, after the comments
+// and CDATA sections on the way have taken theirs, so that each reused node mostly gets
+// the same part it had in the last load and its strings keep their length.
 XmlNode* XmlLoader::LoadHead(Frame* top, XmlNode& root, const char*& p) {
-    XmlNode* parent = top != nullptr ? top->node : root.parent;
-    headResult_ = FindTag(parent, p);
+    headResult_ = FindTag(top, root.parent, p);
     if (headResult_ != Head::kChildren) {
         return nullptr;
     }
     if (top == nullptr) {
         return &root;
     }
-    top->child = NewNode(top->node, top->node->type);
-    return top->child.get();
+    top->child = TakeChild(*top);
+    return top->child;
 }
 
 // Steps to the '<' of the next tag (kChildren), taking the instructions, comments and
 // CDATA sections on the way.
-XmlLoader::Head XmlLoader::FindTag(XmlNode* parent, const char*& p) {
+// `top` is the frame whose child is looked for; without one, `outerParent` (the parent of
+// the node being loaded) takes the comments and CDATA sections.
+XmlLoader::Head XmlLoader::FindTag(Frame* top, XmlNode* outerParent, const char*& p) {
+    XmlNode* const parent = top != nullptr ? top->node : outerParent;
     p = FindOpen(p);
     if (p == nullptr) {
         return Head::kFail;
@@ -604,7 +631,8 @@ XmlLoader::Head XmlLoader::FindTag(XmlNode* parent, const char*& p) {
                 if (end == nullptr) {
                     return Head::kFail;
                 }
-                const bool returnNow = AttachSpecial(parent, kXmlComment, kCommentName, p + 4, end);
+                const bool returnNow =
+                    AttachSpecial(top, parent, kXmlComment, kCommentName, p + 4, end);
                 p = end + 3;
                 if (returnNow) {
                     return Head::kReturn;
@@ -617,7 +645,8 @@ XmlLoader::Head XmlLoader::FindTag(XmlNode* parent, const char*& p) {
                 if (end == nullptr) {
                     return Head::kFail;
                 }
-                const bool returnNow = AttachSpecial(parent, kXmlCdata, kCdataName, p + 9, end);
+                const bool returnNow =
+                    AttachSpecial(top, parent, kXmlCdata, kCdataName, p + 9, end);
                 p = end + 3;
                 if (returnNow) {
                     return Head::kReturn;
@@ -651,6 +680,7 @@ XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
     p = ScanTo(p, kTagNameEnd);
     Assign(node.name, nameStart, p);
 
+    size_t attributeCount = 0;
     for (;;) {
         p = SkipWhite(p);
         if (*p == '>' || *p == '/') {
@@ -659,11 +689,11 @@ XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
         const char* attributeStart = p;
         const char* attributeEnd = ScanTo(p, kAttrNameEnd);
         if (*attributeEnd == '\0') {
+            DropAttributes(node, attributeCount);
             Fail(kXmlErrorAttribute, attributeStart, "<" + node.name + "> attribute has error ");
             return Head::kFail;
         }
-        Append(node.attributes, NewAttribute(&node));
-        XmlAttribute& attribute = *node.attributes.back();
+        XmlAttribute& attribute = TakeAttribute(node, attributeCount++);
         Assign(attribute.name, attributeStart, attributeEnd);
         p = SkipWhite(attributeEnd);
         if (*p != '=') {
@@ -685,6 +715,7 @@ XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
         }
     }
 
+    DropAttributes(node, attributeCount);
     if (*p == '/') {
         if (p[1] == '>') {
             p += 2;
@@ -765,6 +796,7 @@ void XmlLoader::PopFrame(std::vector<Frame>& stack) {
     if (top.runBegin != nullptr) {
         TakeValue(top.runBegin, top.runEnd, 0, top.node->value);
     }
+    DropChildren(*top.node, top.used);
     stack.pop_back();
 }
 
@@ -772,15 +804,26 @@ void XmlLoader::PopFrame(std::vector<Frame>& stack) {
 // among the children of the enclosing element in document order. Outside the outermost
 // element there is no parent and they are dropped. Returns true when the load of `node`
 // must end here (the parent is an element).
-bool XmlLoader::AttachSpecial(XmlNode* parent, int type, std::string_view name, const char* begin,
-                              const char* end) {
+bool XmlLoader::AttachSpecial(Frame* top, XmlNode* parent, int type, std::string_view name,
+                              const char* begin, const char* end) {
     if (parent == nullptr) {
         return false;
     }
-    std::unique_ptr<XmlNode> special = NewNode(parent, type);
+    XmlNode* special;
+    if (top != nullptr) {
+        special = TakeChild(*top);
+        ++top->used;
+    } else {
+        // The parent of a node loaded on its own: it is not being filled, add to it.
+        Append(parent->children, NewNode());
+        special = parent->children.back().get();
+        special->parent = parent;
+    }
+    special->type = type;
+    DropChildren(*special, 0);
+    DropAttributes(*special, 0);
     Assign(special->name, name.data(), name.data() + name.size());
     Assign(special->value, begin, end);
-    Append(parent->children, std::move(special));
     return parent->type == kXmlElement;
 }
 
