@@ -272,13 +272,16 @@ private:
         const char* runEnd;
     };
 
+    // TakeRun, LoadTag and AfterChild run for every node and have one or two callers: they
+    // are forced inline into the load loop, which keeps the position in a register instead
+    // of passing it through memory.
     inline void TakeRun(Frame& frame, const char*& p);
     void PopFrame(std::vector<Frame>& stack);
 
     XmlNode* LoadHead(Frame* top, XmlNode& root, const char*& p);
     Head FindTag(Frame* top, XmlNode* outerParent, const char*& p);
-    Head LoadTag(XmlNode& node, const char*& p);
-    Step AfterChild(Frame& frame, const char*& p);
+    inline Head LoadTag(XmlNode& node, const char*& p);
+    inline Step AfterChild(Frame& frame, const char*& p);
     bool AttachSpecial(Frame* top, XmlNode* parent, int type, std::string_view name,
                        const char* begin, const char* end);
     void TakeValue(const char* begin, const char* end, std::uint16_t special, std::string& out);
@@ -674,7 +677,8 @@ XmlLoader::Head XmlLoader::FindTag(Frame* top, XmlNode* outerParent, const char*
 }
 
 // The tag at p: its name and attributes.
-XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
+__attribute__((always_inline)) inline XmlLoader::Head XmlLoader::LoadTag(XmlNode& node,
+                                                                         const char*& p) {
     ++p;
     const char* nameStart = p;
     p = ScanTo(p, kTagNameEnd);
@@ -728,7 +732,8 @@ XmlLoader::Head XmlLoader::LoadTag(XmlNode& node, const char*& p) {
     return Head::kChildren;
 }
 
-XmlLoader::Step XmlLoader::AfterChild(Frame& frame, const char*& p) {
+__attribute__((always_inline)) inline XmlLoader::Step XmlLoader::AfterChild(Frame& frame,
+                                                                            const char*& p) {
     XmlNode& node = *frame.node;
     if (p[0] == '<' && p[1] == '/') {
         const char* closeStart = SkipWhite(p + 2);
@@ -758,8 +763,6 @@ XmlLoader::Step XmlLoader::AfterChild(Frame& frame, const char*& p) {
     return Step::kNextChild;
 }
 
-// Runs between tags are the most frequent step of a load: inlined into its two callers it
-// keeps the position in a register instead of passing it through memory.
 __attribute__((always_inline)) inline void XmlLoader::TakeRun(Frame& frame, const char*& p) {
     const char* begin = p;
     // Most runs between tags are indentation: blank up to the next tag, found without the
