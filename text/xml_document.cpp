@@ -37,8 +37,8 @@
 namespace {
 
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
-const char kCommentName[] = "#COMMENT";
-const char kCdataName[] = "#CDATA";
+constexpr std::string_view kCommentName = "#COMMENT";
+constexpr std::string_view kCdataName = "#CDATA";
 
 // Character classes. kEnd (the terminating zero) and kLead are part of every scan's stop
 // set, so no scan can run past the text or split a two-byte character.
@@ -53,7 +53,9 @@ enum : std::uint16_t {
     kBackslash = 1 << 7,
     kDoubleQuote = 1 << 8,
     kSingleQuote = 1 << 9,
-    kSpecial = 1 << 10,  // per load: the escape character and first bytes of references
+    kEscape = 1 << 10,     // per load: the escape character
+    kReference = 1 << 11,  // per load: first bytes of references
+    kSpecial = kEscape | kReference,
 };
 
 struct CharClasses {
@@ -111,37 +113,102 @@ char LowerAscii(char c) {
 // Case-insensitive prefix test; stops at the text's zero because no pattern holds one.
 bool StartsWithNoCase(const char* p, const char* pattern) {
     for (; *pattern != '\0'; ++p, ++pattern) {
-        if (LowerAscii(*p) != LowerAscii(*pattern)) {
+        if (*p != *pattern && LowerAscii(*p) != LowerAscii(*pattern)) {
             return false;
         }
     }
     return true;
 }
 
-// Plain replacement of a string's content; cheaper than assign(), which must allow for the
-// source lying inside the string.
-void Assign(std::string& out, const char* begin, const char* end) {
-    out.clear();
-    out.append(begin, static_cast<size_t>(end - begin));
+// Copies a few bytes without a library call: two overlapping moves cover every length
+// from 4 to 16.
+void CopyBytes(char* to, const char* from, size_t size) {
+    if (size > 16) {
+        std::memcpy(to, from, size);
+    } else if (size >= 8) {
+        std::uint64_t head;
+        std::uint64_t tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + size - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + size - 8, &tail, 8);
+    } else if (size >= 4) {
+        std::uint32_t head;
+        std::uint32_t tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + size - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + size - 4, &tail, 4);
+    } else if (size > 0) {
+        to[0] = from[0];
+        to[size / 2] = from[size / 2];
+        to[size - 1] = from[size - 1];
+    }
 }
 
-// Tag names are short: eight bytes at a time beats a library call.
+// Replaces a string's content with text from outside it. A reused node's strings still
+// hold the last load's text, which is mostly as long as the new one or longer: that case
+// is written over in place and cut, without a library call.
+void Assign(std::string& out, const char* begin, const char* end) {
+    const auto size = static_cast<size_t>(end - begin);
+    if (size <= out.size()) {
+        CopyBytes(&out[0], begin, size);
+        out.erase(size);
+    } else {
+        out.assign(begin, size);
+    }
+}
+
+// Room for a decoded value. Values are mostly short and fit the fixed part, which spares
+// a load of a small text any allocation; longer ones use a string that only grows.
+class ScratchBuffer {
+public:
+    char* Reserve(size_t size) {
+        if (size <= sizeof local_) {
+            return local_;
+        }
+        if (heap_.size() < size) {
+            heap_.resize(std::max(size, 2 * heap_.size()));
+        }
+        return &heap_[0];
+    }
+
+private:
+    char local_[256];
+    std::string heap_;
+};
+
+template <typename Word>
+bool SameWord(const char* a, const char* b) {
+    Word x;
+    Word y;
+    std::memcpy(&x, a, sizeof x);
+    std::memcpy(&y, b, sizeof y);
+    return x == y;
+}
+
+// Tag names are short: a few words at a time beats a library call. Lengths from 4 up are
+// compared in words, the last one overlapping the one before.
 bool Equal(std::string_view a, const std::string& b) {
-    if (a.size() != b.size()) {
+    const size_t size = a.size();
+    if (size != b.size()) {
         return false;
     }
-    size_t i = 0;
-    for (; i + 8 <= a.size(); i += 8) {
-        std::uint64_t x;
-        std::uint64_t y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) {
-            return false;
+    const char* x = a.data();
+    const char* y = b.data();
+    if (size >= 8) {
+        for (size_t i = 0; i + 8 < size; i += 8) {
+            if (!SameWord<std::uint64_t>(x + i, y + i)) {
+                return false;
+            }
         }
+        return SameWord<std::uint64_t>(x + size - 8, y + size - 8);
     }
-    for (; i < a.size(); ++i) {
-        if (a[i] != b[i]) {
+    if (size >= 4) {
+        return SameWord<std::uint32_t>(x, y) && SameWord<std::uint32_t>(x + size - 4, y + size - 4);
+    }
+    for (size_t i = 0; i < size; ++i) {
+        if (x[i] != y[i]) {
             return false;
         }
     }
@@ -164,7 +231,7 @@ public:
         // Values without these characters are copied as they stand, found in the same pass
         // that finds their end.
         if (options.escapeChar != '\0') {
-            classes_.of[Byte(options.escapeChar)] |= kSpecial;
+            classes_.of[Byte(options.escapeChar)] |= kEscape;
         }
         // The fast text scan looks for four bytes at most: the end of the text run, the
         // backslash, the escape character and the one byte every reference starts with.
@@ -174,7 +241,7 @@ public:
         if (options.decodeEntities && options.entities != nullptr) {
             const std::vector<XmlEntity>& entries = options.entities->entries();
             for (const XmlEntity& entity : entries) {
-                classes_.of[Byte(entity.reference[0])] |= kSpecial;
+                classes_.of[Byte(entity.reference[0])] |= kReference;
                 fastScan_ = fastScan_ && entity.reference[0] == entries.front().reference[0];
             }
             if (!entries.empty()) {
@@ -193,33 +260,44 @@ private:
     // One element whose children are being loaded, with the child being loaded now.
     // While its text runs are blank each one replaces the last, so a run that needs no
     // escape or reference work is kept as a span and copied once, when the element ends.
+    // The children of `node` are filled in place: the first `used` are this load's, the rest
+    // the last load's, each reused as the next child (with its own old children and
+    // attributes reused the same way below it). `child`, when set, is children[used].
     struct Frame {
         XmlNode* node;
-        std::unique_ptr<XmlNode> child;
+        size_t used;
+        XmlNode* child;
         bool valueBlank;
         const char* runBegin;  // null when `value` is up to date
         const char* runEnd;
     };
 
-    void TakeRun(Frame& frame, const char*& p);
+    // TakeRun, LoadTag and AfterChild run for every node and have one or two callers: they
+    // are forced inline into the load loop, which keeps the position in a register instead
+    // of passing it through memory.
+    inline void TakeRun(Frame& frame, const char*& p);
     void PopFrame(std::vector<Frame>& stack);
 
-    Head LoadHead(XmlNode& node, const char*& p);
-    Step AfterChild(Frame& frame, const char*& p);
-    bool AttachSpecial(XmlNode& node, int type, const char* name, const char* begin,
-                       const char* end);
-    void TakeValue(const char* begin, const char* end, bool special, std::string& out);
+    XmlNode* LoadHead(Frame* top, XmlNode& root, const char*& p);
+    Head FindTag(Frame* top, XmlNode* outerParent, const char*& p);
+    inline Head LoadTag(XmlNode& node, const char*& p);
+    inline Step AfterChild(Frame& frame, const char*& p);
+    bool AttachSpecial(Frame* top, XmlNode* parent, int type, std::string_view name,
+                       const char* begin, const char* end);
+    void TakeValue(const char* begin, const char* end, std::uint16_t special, std::string& out);
     void Fail(int code, const char* position, const std::string& text);
 
     // Node reuse: loading into a node that already holds a tree (the shared document, on
-    // every load) fills the old nodes again in the order the old tree was built, so a
-    // reload of a similar text costs next to no allocation. An old node is taken apart only
-    // when it is reused, which touches each one once. What is left over is freed when the
-    // load ends, so a tree never holds more memory than it needs.
-    void Recycle(std::unique_ptr<XmlNode> node) { spareNodes_.push_back(std::move(node)); }
-    void RecycleContent(XmlNode& node);
-    std::unique_ptr<XmlNode> NewNode(XmlNode* parent, int type);
-    std::unique_ptr<XmlAttribute> NewAttribute(XmlNode* parent);
+    // every load) fills the old nodes again where they are, so a reload of a similar text
+    // costs next to no allocation and mostly writes strings over strings of the same
+    // length. Old nodes and attributes left over are moved aside (with what they hold) to
+    // serve where a new one is needed, and freed when the load ends, so a tree never holds
+    // more memory than it needs.
+    XmlNode* TakeChild(Frame& frame);
+    XmlAttribute& TakeAttribute(XmlNode& node, size_t index);
+    void DropChildren(XmlNode& node, size_t keep);
+    void DropAttributes(XmlNode& node, size_t keep);
+    std::unique_ptr<XmlNode> NewNode();
 
     // The character after the one at p: a lead byte takes its trail byte along, and the
     // terminating zero is never stepped over.
@@ -250,10 +328,10 @@ private:
     }
 
     // First character of class `stop` (or the end), stepping over two-byte characters and,
-    // when `backslashProtects`, over any character that follows a backslash. `special` is
-    // set when the text passed holds an escape character or a possible reference.
+    // when `backslashProtects`, over any character that follows a backslash. `special`
+    // gathers the classes kEscape and kReference of the characters passed.
     const char* ScanTo(const char* p, std::uint16_t stop, bool backslashProtects,
-                       bool& special) const {
+                       std::uint16_t& special) const {
         const std::uint16_t mask = static_cast<std::uint16_t>(stop | kEnd | kLead | kSpecial |
                                                               (backslashProtects ? kBackslash : 0));
         for (;;) {
@@ -265,9 +343,7 @@ private:
             if ((cls & stop) != 0 || *p == '\0') {
                 return p;
             }
-            if ((cls & kSpecial) != 0) {
-                special = true;
-            }
+            special = static_cast<std::uint16_t>(special | (cls & kSpecial));
             if ((cls & kLead) != 0) {
                 p = Next(p);
             } else if (backslashProtects && *p == '\\') {
@@ -279,14 +355,15 @@ private:
     }
 
     const char* ScanTo(const char* p, std::uint16_t stop) const {
-        bool special = false;
+        std::uint16_t special = 0;
         return ScanTo(p, stop, false, special);
     }
 
     // ScanTo for element text and quoted values, where a backslash protects the next
     // character. These runs can be long, so where the CPU allows it, 16 bytes that need no
     // attention are passed over at once.
-    const char* ScanText(const char* p, char stopChar, std::uint16_t stop, bool& special) const {
+    const char* ScanText(const char* p, char stopChar, std::uint16_t stop,
+                         std::uint16_t& special) const {
 #ifdef __SSE2__
         if (fastScan_) {
             const __m128i stopBytes = _mm_set1_epi8(stopChar);
@@ -309,9 +386,7 @@ private:
                 if (*p == stopChar) {
                     return p;
                 }
-                if ((classes_.of[Byte(*p)] & kSpecial) != 0) {
-                    special = true;
-                }
+                special = static_cast<std::uint16_t>(special | (classes_.of[Byte(*p)] & kSpecial));
                 p = *p == '\\' ? Next(p + 1) : p + 1;
             }
         }
@@ -375,71 +450,93 @@ private:
     // Stacks: the next one to reuse is at the back.
     std::vector<std::unique_ptr<XmlNode>> spareNodes_;
     std::vector<std::unique_ptr<XmlAttribute>> spareAttributes_;
-    std::string unescaped_;
+    ScratchBuffer unescaped_;
+    ScratchBuffer decoded_;
+    Head headResult_ = Head::kReturn;
 };
 
-void XmlLoader::RecycleContent(XmlNode& node) {
-    if (node.attributes.empty() && node.children.empty()) {
-        return;
-    }
-    for (auto attribute = node.attributes.rbegin(); attribute != node.attributes.rend();
-         ++attribute) {
-        spareAttributes_.push_back(std::move(*attribute));
-    }
-    node.attributes.clear();
-    for (auto child = node.children.rbegin(); child != node.children.rend(); ++child) {
-        spareNodes_.push_back(std::move(*child));
-    }
-    node.children.clear();
-}
-
-std::unique_ptr<XmlNode> XmlLoader::NewNode(XmlNode* parent, int type) {
-    if (spareNodes_.empty()) {
-        return std::make_unique<XmlNode>(parent, type);
-    }
-    std::unique_ptr<XmlNode> node = std::move(spareNodes_.back());
-    spareNodes_.pop_back();
-    RecycleContent(*node);
-    node->name.clear();
-    node->value.clear();
-    node->parent = parent;
-    node->type = type;
-    return node;
-}
-
-std::unique_ptr<XmlAttribute> XmlLoader::NewAttribute(XmlNode* parent) {
-    std::unique_ptr<XmlAttribute> attribute;
-    if (spareAttributes_.empty()) {
-        attribute = std::make_unique<XmlAttribute>();
+XmlNode* XmlLoader::TakeChild(Frame& frame) {
+    XmlNode& parent = *frame.node;
+    XmlNode* child;
+    if (frame.used < parent.children.size()) {
+        child = parent.children[frame.used].get();
     } else {
-        attribute = std::move(spareAttributes_.back());
-        spareAttributes_.pop_back();
-        attribute->name.clear();
-        attribute->value.clear();
+        Append(parent.children, NewNode());
+        child = parent.children.back().get();
     }
-    attribute->parent = parent;
+    child->parent = &parent;
+    child->type = parent.type;
+    return child;
+}
+
+XmlAttribute& XmlLoader::TakeAttribute(XmlNode& node, size_t index) {
+    if (index == node.attributes.size()) {
+        if (spareAttributes_.empty()) {
+            Append(node.attributes, std::make_unique<XmlAttribute>());
+        } else {
+            Append(node.attributes, std::move(spareAttributes_.back()));
+            spareAttributes_.pop_back();
+        }
+    }
+    XmlAttribute& attribute = *node.attributes[index];
+    attribute.parent = &node;
     return attribute;
 }
 
+void XmlLoader::DropChildren(XmlNode& node, size_t keep) {
+    if (node.children.size() <= keep) {
+        return;
+    }
+    for (size_t i = keep; i < node.children.size(); ++i) {
+        spareNodes_.push_back(std::move(node.children[i]));
+    }
+    node.children.resize(keep);
+}
+
+void XmlLoader::DropAttributes(XmlNode& node, size_t keep) {
+    if (node.attributes.size() <= keep) {
+        return;
+    }
+    for (size_t i = keep; i < node.attributes.size(); ++i) {
+        spareAttributes_.push_back(std::move(node.attributes[i]));
+    }
+    node.attributes.resize(keep);
+}
+
+std::unique_ptr<XmlNode> XmlLoader::NewNode() {
+    if (spareNodes_.empty()) {
+        return std::make_unique<XmlNode>();
+    }
+    std::unique_ptr<XmlNode> node = std::move(spareNodes_.back());
+    spareNodes_.pop_back();
+    return node;
+}
+
 const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
-    // Every node load starts from an empty node; only the root can hold anything, since
-    // children are always new (or emptied when reused).
-    RecycleContent(root);
+    // The root's strings start empty; its children and attributes are reused like any
+    // other node's.
     root.name.clear();
     root.value.clear();
     end_ = end;
     std::vector<Frame> stack;
     stack.reserve(16);
-    XmlNode* node = &root;
     const char* p = text;
     for (;;) {
-        // Steps up to the start tag's ">" for `node`, the child of the top frame (or root).
-        const Head head = LoadHead(*node, p);
+        // Steps up to the start tag's ">" of the top frame's next child (or of the root).
+        XmlNode* node = LoadHead(stack.empty() ? nullptr : &stack.back(), root, p);
+        const Head head = node != nullptr ? LoadTag(*node, p) : headResult_;
         bool returning = head != Head::kChildren;
         const char* result = head == Head::kFail ? nullptr : p;
         if (!returning) {
-            stack.push_back(Frame{node, nullptr, true, nullptr, nullptr});
+            stack.push_back(Frame{node, 0, nullptr, true, nullptr, nullptr});
             TakeRun(stack.back(), p);
+        } else if (node != nullptr) {
+            // An element without children: nothing of the last load's may stay in it.
+            node->value.clear();
+            DropChildren(*node, 0);
+        } else if (stack.empty()) {
+            DropChildren(root, 0);  // no root element at all
+            DropAttributes(root, 0);
         }
         for (;;) {
             if (returning) {
@@ -448,12 +545,12 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
                     return result;
                 }
                 Frame& top = stack.back();
-                if (top.child == nullptr) {
-                    // No child was made for a closing tag (see below).
-                } else if (!top.child->name.empty()) {
-                    Append(top.node->children, std::move(top.child));
-                } else {
-                    Recycle(std::move(top.child));
+                if (top.child != nullptr) {
+                    // A nameless child is not kept: its place goes to the next one.
+                    if (!top.child->name.empty()) {
+                        ++top.used;
+                    }
+                    top.child = nullptr;
                 }
                 if (result == nullptr) {
                     PopFrame(stack);
@@ -483,13 +580,32 @@ const char* XmlLoader::Load(XmlNode& root, const char* text, const char* end) {
             }
             break;
         }
-        Frame& top = stack.back();
-        top.child = NewNode(top.node, top.node->type);
-        node = top.child.get();
     }
 }
 
-XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
+// Finds the next tag for the top frame's next child (or the root, when there is no frame)
+// and returns the node to load it into; nullptr when there is none, with the outcome in
+// headResult_. The child's place is taken only once its tag is found, after the comments
+// and CDATA sections on the way have taken theirs, so that each reused node mostly gets
+// the same part it had in the last load and its strings keep their length.
+XmlNode* XmlLoader::LoadHead(Frame* top, XmlNode& root, const char*& p) {
+    headResult_ = FindTag(top, root.parent, p);
+    if (headResult_ != Head::kChildren) {
+        return nullptr;
+    }
+    if (top == nullptr) {
+        return &root;
+    }
+    top->child = TakeChild(*top);
+    return top->child;
+}
+
+// Steps to the '<' of the next tag (kChildren), taking the instructions, comments and
+// CDATA sections on the way.
+// `top` is the frame whose child is looked for; without one, `outerParent` (the parent of
+// the node being loaded) takes the comments and CDATA sections.
+XmlLoader::Head XmlLoader::FindTag(Frame* top, XmlNode* outerParent, const char*& p) {
+    XmlNode* const parent = top != nullptr ? top->node : outerParent;
     p = FindOpen(p);
     if (p == nullptr) {
         return Head::kFail;
@@ -518,7 +634,8 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
                 if (end == nullptr) {
                     return Head::kFail;
                 }
-                const bool returnNow = AttachSpecial(node, kXmlComment, kCommentName, p + 4, end);
+                const bool returnNow =
+                    AttachSpecial(top, parent, kXmlComment, kCommentName, p + 4, end);
                 p = end + 3;
                 if (returnNow) {
                     return Head::kReturn;
@@ -531,7 +648,8 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
                 if (end == nullptr) {
                     return Head::kFail;
                 }
-                const bool returnNow = AttachSpecial(node, kXmlCdata, kCdataName, p + 9, end);
+                const bool returnNow =
+                    AttachSpecial(top, parent, kXmlCdata, kCdataName, p + 9, end);
                 p = end + 3;
                 if (returnNow) {
                     return Head::kReturn;
@@ -545,7 +663,7 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
             }
             break;
         }
-        if (*p == '\0' || node.parent != nullptr) {
+        if (*p == '\0' || parent != nullptr) {
             return Head::kReturn;
         }
         const char* open = FindOpen(p);
@@ -555,12 +673,18 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
         }
         p = open;
     }
+    return Head::kChildren;
+}
 
+// The tag at p: its name and attributes.
+__attribute__((always_inline)) inline XmlLoader::Head XmlLoader::LoadTag(XmlNode& node,
+                                                                         const char*& p) {
     ++p;
     const char* nameStart = p;
     p = ScanTo(p, kTagNameEnd);
     Assign(node.name, nameStart, p);
 
+    size_t attributeCount = 0;
     for (;;) {
         p = SkipWhite(p);
         if (*p == '>' || *p == '/') {
@@ -569,18 +693,19 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
         const char* attributeStart = p;
         const char* attributeEnd = ScanTo(p, kAttrNameEnd);
         if (*attributeEnd == '\0') {
+            DropAttributes(node, attributeCount);
             Fail(kXmlErrorAttribute, attributeStart, "<" + node.name + "> attribute has error ");
             return Head::kFail;
         }
-        Append(node.attributes, NewAttribute(&node));
-        XmlAttribute& attribute = *node.attributes.back();
+        XmlAttribute& attribute = TakeAttribute(node, attributeCount++);
         Assign(attribute.name, attributeStart, attributeEnd);
         p = SkipWhite(attributeEnd);
         if (*p != '=') {
+            attribute.value.clear();
             continue;
         }
         p = SkipWhite(p + 1);
-        bool special = false;
+        std::uint16_t special = 0;
         if (*p == '"' || *p == '\'') {
             const std::uint16_t quote = *p == '"' ? kDoubleQuote : kSingleQuote;
             const char* valueStart = p + 1;
@@ -594,6 +719,7 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
         }
     }
 
+    DropAttributes(node, attributeCount);
     if (*p == '/') {
         if (p[1] == '>') {
             p += 2;
@@ -606,7 +732,8 @@ XmlLoader::Head XmlLoader::LoadHead(XmlNode& node, const char*& p) {
     return Head::kChildren;
 }
 
-XmlLoader::Step XmlLoader::AfterChild(Frame& frame, const char*& p) {
+__attribute__((always_inline)) inline XmlLoader::Step XmlLoader::AfterChild(Frame& frame,
+                                                                            const char*& p) {
     XmlNode& node = *frame.node;
     if (p[0] == '<' && p[1] == '/') {
         const char* closeStart = SkipWhite(p + 2);
@@ -636,7 +763,7 @@ XmlLoader::Step XmlLoader::AfterChild(Frame& frame, const char*& p) {
     return Step::kNextChild;
 }
 
-void XmlLoader::TakeRun(Frame& frame, const char*& p) {
+__attribute__((always_inline)) inline void XmlLoader::TakeRun(Frame& frame, const char*& p) {
     const char* begin = p;
     // Most runs between tags are indentation: blank up to the next tag, found without the
     // wider scan below.
@@ -648,11 +775,11 @@ void XmlLoader::TakeRun(Frame& frame, const char*& p) {
         frame.valueBlank = true;
         return;
     }
-    bool special = false;
+    std::uint16_t special = 0;
     p = ScanText(p, '<', kOpen, special);
-    if (special) {
+    if (special != 0) {
         frame.runBegin = nullptr;
-        TakeValue(begin, p, true, frame.node->value);
+        TakeValue(begin, p, special, frame.node->value);
         frame.valueBlank = IsBlank(frame.node->value);
         return;
     }
@@ -672,8 +799,9 @@ void XmlLoader::TakeRun(Frame& frame, const char*& p) {
 void XmlLoader::PopFrame(std::vector<Frame>& stack) {
     Frame& top = stack.back();
     if (top.runBegin != nullptr) {
-        TakeValue(top.runBegin, top.runEnd, false, top.node->value);
+        TakeValue(top.runBegin, top.runEnd, 0, top.node->value);
     }
+    DropChildren(*top.node, top.used);
     stack.pop_back();
 }
 
@@ -681,20 +809,33 @@ void XmlLoader::PopFrame(std::vector<Frame>& stack) {
 // among the children of the enclosing element in document order. Outside the outermost
 // element there is no parent and they are dropped. Returns true when the load of `node`
 // must end here (the parent is an element).
-bool XmlLoader::AttachSpecial(XmlNode& node, int type, const char* name, const char* begin,
-                              const char* end) {
-    XmlNode* parent = node.parent;
+bool XmlLoader::AttachSpecial(Frame* top, XmlNode* parent, int type, std::string_view name,
+                              const char* begin, const char* end) {
     if (parent == nullptr) {
         return false;
     }
-    std::unique_ptr<XmlNode> special = NewNode(parent, type);
-    special->name = name;
-    special->value.assign(begin, end);
-    Append(parent->children, std::move(special));
+    XmlNode* special;
+    if (top != nullptr) {
+        special = TakeChild(*top);
+        ++top->used;
+    } else {
+        // The parent of a node loaded on its own: it is not being filled, add to it.
+        Append(parent->children, NewNode());
+        special = parent->children.back().get();
+        special->parent = parent;
+    }
+    special->type = type;
+    DropChildren(*special, 0);
+    DropAttributes(*special, 0);
+    Assign(special->name, name.data(), name.data() + name.size());
+    Assign(special->value, begin, end);
     return parent->type == kXmlElement;
 }
 
-void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std::string& out) {
+// `special` holds the classes kEscape and kReference of the characters the scan that found
+// the value met.
+void XmlLoader::TakeValue(const char* begin, const char* end, std::uint16_t special,
+                          std::string& out) {
     if (options_.trimValues) {
         while (begin < end && (classes_.of[Byte(*begin)] & kWhite) != 0) {
             ++begin;
@@ -703,32 +844,34 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
             --end;
         }
     }
-    std::string_view raw(begin, static_cast<size_t>(end - begin));
-    if (!special) {
-        Assign(out, raw.data(), raw.data() + raw.size());
+    if (special == 0) {
+        Assign(out, begin, end);
         return;
     }
+    // Both steps below only ever shorten the text, so each writes into a buffer of the
+    // loader's that only grows; the value itself is assigned once, at the end.
+    const auto size = static_cast<size_t>(end - begin);
     const char escape = options_.escapeChar;
-    if (escape != '\0' && raw.find(escape) != std::string_view::npos) {
+    // The scans step over the character after a backslash unseen, so only a backslash
+    // escape character is always seen where it is one.
+    const bool mayHoldEscape = (special & kEscape) != 0 || escape != '\\';
+    if (escape != '\0' && mayHoldEscape && std::memchr(begin, escape, size) != nullptr) {
         // The escape character is dropped and the character after it kept as it is; a trail
-        // byte that happens to equal the escape character is no escape. The result is never
-        // longer than the text, so it is written straight into the buffer.
-        unescaped_.resize(raw.size());
-        char* write = &unescaped_[0];
+        // byte that happens to equal the escape character is no escape.
+        char* const unescaped = unescaped_.Reserve(size);
+        char* write = unescaped;
         const char* p = begin;
-        while (!classes_.anyLead && p < end) {
-            // Single-byte text: copy up to each escape character in one piece.
-            const void* found = std::memchr(p, escape, static_cast<size_t>(end - p));
-            const char* stop = found != nullptr ? static_cast<const char*>(found) : end;
-            std::memcpy(write, p, static_cast<size_t>(stop - p));
-            write += stop - p;
-            if (stop == end) {
-                p = end;
-                break;
-            }
-            p = stop + 1;
-            if (p < end) {
-                *write++ = *p++;
+        if (!classes_.anyLead) {
+            // Single-byte text: values are short, a byte loop beats library calls.
+            while (p < end) {
+                char c = *p++;
+                if (c == escape) {
+                    if (p == end) {
+                        break;
+                    }
+                    c = *p++;
+                }
+                *write++ = c;
             }
         }
         while (p < end) {
@@ -743,13 +886,15 @@ void XmlLoader::TakeValue(const char* begin, const char* end, bool special, std:
                 *write++ = *p++;
             }
         }
-        unescaped_.resize(static_cast<size_t>(write - unescaped_.data()));
-        raw = unescaped_;
+        begin = unescaped;
+        end = write;
     }
     if (options_.decodeEntities && options_.entities != nullptr) {
-        options_.entities->decode(raw, out);
+        const std::string_view raw(begin, static_cast<size_t>(end - begin));
+        char* const decoded = decoded_.Reserve(raw.size());
+        Assign(out, decoded, decoded + options_.entities->decode(raw, decoded));
     } else {
-        Assign(out, raw.data(), raw.data() + raw.size());
+        Assign(out, begin, end);
     }
 }
 

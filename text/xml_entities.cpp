@@ -121,7 +121,11 @@ void XmlEntityTable::decode(std::string_view text, std::string& out) const {
     // A reference is never shorter than its character, so the result fits in the length
     // of the text and is written straight into the buffer.
     out.resize(text.size());
-    char* write = &out[0];
+    out.resize(decode(text, &out[0]));
+}
+
+size_t XmlEntityTable::decode(std::string_view text, char* out) const {
+    char* write = out;
     size_t i = 0;
     while (i < text.size()) {
         size_t next = i;
@@ -158,7 +162,7 @@ void XmlEntityTable::decode(std::string_view text, std::string& out) const {
             *write++ = text[i++];
         }
     }
-    out.resize(static_cast<size_t>(write - out.data()));
+    return static_cast<size_t>(write - out);
 }
 
 XmlEntityTable& TheXmlEntityTable() {

@@ -34,6 +34,9 @@ public:
     std::string decode(std::string_view text) const;
     // The same, into `out` (replacing its content), so a caller can reuse its storage.
     void decode(std::string_view text, std::string& out) const;
+    // The same, into a buffer of at least text.size() bytes; returns the decoded length,
+    // which is never more than the text's.
+    size_t decode(std::string_view text, char* out) const;
 
     // Cheap tests that let callers skip the copy when nothing would change.
     bool needsEncoding(std::string_view text) const;
