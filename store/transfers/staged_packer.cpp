@@ -301,8 +301,13 @@ public:
                 ByteSink& sink = entry.name.empty() ? static_cast<ByteSink&>(copyOnly) : archive;
                 ok = IsSafeName(entry) && CopyAndFeed(entry, buffer, stop_, abandoned_, sink);
             } else {
-                ok = waitUntilReady(entry) && (entry.name.empty() || writeDeflated(zip, entry));
-                release(entry);
+                // An entry that is not ready may still be in a deflater's hands: it is left
+                // alone, and freed with the others once every helper has ended.
+                ok = waitUntilReady(entry);
+                if (ok) {
+                    ok = entry.name.empty() || writeDeflated(zip, entry);
+                    release(entry);
+                }
             }
             if (ok && !entry.name.empty() && afterEntry)
                 afterEntry(++written);
