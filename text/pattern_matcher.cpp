@@ -48,6 +48,7 @@ constexpr uint32_t kAllSet = 0;  // offset of the set that allows everything
 constexpr size_t kInitialStack = 256;
 constexpr size_t kKeptStack = 65536;  // the shared Split/Replace matcher keeps no more than this
 constexpr size_t kMaxSplitReserve = 1024;
+constexpr int kMaxStartRanges = 4;
 
 enum OpCode : uint8_t {
     kOpChar,       // a: byte
@@ -68,9 +69,19 @@ enum OpCode : uint8_t {
     kOpMatch,
 };
 
+// Facts about a repeat that spare the interpreter work; none of them changes which path wins.
+enum RepeatFlag : uint8_t {
+    // The continuation cannot start on a byte of the repeated set, so only the end of the
+    // run can be followed: no shorter or longer run is worth remembering.
+    kRepeatRunEndOnly = 1,
+    // The rest of the pattern matches whatever follows, so the first choice is final.
+    kRepeatRestAlwaysMatches = 2,
+};
+
 struct Inst {
     OpCode op;
     uint8_t min;
+    uint8_t flags;  // RepeatFlag bits for the repeats
     uint32_t a;
     uint32_t b;
     uint32_t ga;
@@ -160,6 +171,13 @@ struct Program {
     uint32_t startSet = kAllSet;
     // Bytes every match begins with, checked before the interpreter starts.
     std::string prefix;
+    // The bytes (and end of text) that can follow the prefix; kAllSet when any can.
+    uint32_t followSet = kAllSet;
+    // The start set as up to kMaxStartRanges ranges of byte values, for a scan that tests
+    // sixteen positions at once; rangeCount 0 when the set needs more ranges.
+    int rangeCount = 0;
+    uint8_t rangeLow[4] = {};
+    uint8_t rangeHigh[4] = {};
     // A byte every match consumes (-1 if none is known): once the text holds no more of it
     // from a start position on, no later start can match either.
     int requiredByte = -1;
@@ -751,6 +769,7 @@ private:
                 At(pc).gb = GuardFor(At(pc).b);
             } else if (op == kOpRepGreedy || op == kOpRepLazy) {
                 At(pc).ga = GuardFor(pc + 1);
+                At(pc).flags = RepeatFlags(pc);
                 if (At(pc).b != 0) {
                     const uint8_t* guard = m_program.sets.data() + At(pc).ga;
                     const size_t stop = At(pc).b - 1;
@@ -785,12 +804,67 @@ private:
             m_program.startByte = last;
         } else {
             m_program.startSet = AddSet(set);
+            FindStartRanges(set);
         }
     }
 
-    // The literal bytes at the start of every path, as far as they are plain characters.
+    uint8_t RepeatFlags(uint32_t pc) {
+        const uint8_t* set = m_program.sets.data() + At(pc).a;
+        const uint8_t* guard = m_program.sets.data() + At(pc).ga;
+        uint8_t flags = kRepeatRunEndOnly;
+        for (size_t value = 0; value < kEndOfText; ++value) {
+            if (set[value] && guard[value]) {
+                flags = 0;
+                break;
+            }
+        }
+        // A straight run of group marks and optional repeats up to the end always matches.
+        for (uint32_t next = pc + 1; next < Here(); ++next) {
+            const Inst& inst = At(next);
+            if (inst.op == kOpMatch) {
+                flags |= kRepeatRestAlwaysMatches;
+                break;
+            }
+            const bool optionalRepeat =
+                (inst.op == kOpRepGreedy || inst.op == kOpRepLazy) && inst.min == 0;
+            if (!optionalRepeat && inst.op != kOpOpen && inst.op != kOpClose) {
+                break;
+            }
+        }
+        return flags;
+    }
+
+    // Splits the start set into ranges of byte values when a few ranges cover it.
+    void FindStartRanges(const uint8_t* set) {
+        int ranges = 0;
+        size_t value = 0;
+        while (value < kEndOfText) {
+            if (!set[value]) {
+                ++value;
+                continue;
+            }
+            size_t high = value;
+            while (high + 1 < kEndOfText && set[high + 1]) {
+                ++high;
+            }
+            if (ranges == kMaxStartRanges) {
+                m_program.rangeCount = 0;
+                return;
+            }
+            m_program.rangeLow[ranges] = static_cast<uint8_t>(value);
+            m_program.rangeHigh[ranges] = static_cast<uint8_t>(high);
+            ++ranges;
+            value = high + 1;
+        }
+        m_program.rangeCount = ranges;
+    }
+
+    // The literal bytes at the start of every path, as far as they are plain characters, and
+    // the set of bytes that can come right after them.
     void ComputePrefix() {
-        for (const Inst& inst : m_program.code) {
+        uint32_t pc = 0;
+        for (; pc < Here(); ++pc) {
+            const Inst& inst = At(pc);
             if (inst.op == kOpChar) {
                 m_program.prefix.push_back(static_cast<char>(inst.a));
             } else if (inst.op == kOpString) {
@@ -798,6 +872,13 @@ private:
             } else if (inst.op != kOpOpen && inst.op != kOpClose) {
                 break;
             }
+        }
+        if (m_program.prefix.empty() || m_program.anchored) {
+            return;
+        }
+        uint8_t set[kSetSize];
+        if (FirstSet(pc, set) && std::count(set, set + kSetSize, 0) != 0) {
+            m_program.followSet = AddSet(set);
         }
     }
 
@@ -863,7 +944,9 @@ struct CPatternMatcher::Impl {
     // Match state, reused from call to call.
     Frame* stack = nullptr;
     size_t stackCapacity = 0;
-    std::vector<size_t> span;     // start and end per group, relative to the searched text
+    // Start and end per group: relative to the searched text while matching, then, after a
+    // successful Match, to the caller's text.
+    std::vector<size_t> span;
     std::vector<size_t> pending;  // start of each group while it is open
     std::string lowered;
 
@@ -871,8 +954,9 @@ struct CPatternMatcher::Impl {
     bool matched = false;
     size_t matchStart = 0;
     size_t matchEnd = 0;
-    std::vector<size_t> matchSpan;
-    std::string matchText;  // the matched bytes, so groups outlive the caller's buffer
+    // The matched bytes, so groups outlive the caller's buffer; only grows, so a scan copies
+    // each match without allocating.
+    std::string matchText;
 
     Impl() {
         stack = static_cast<Frame*>(std::malloc(kInitialStack * sizeof(Frame)));
@@ -909,10 +993,29 @@ struct CPatternMatcher::Impl {
     }
 
     int Run(const unsigned char* text, size_t length, size_t start, size_t& endOut);
-    int Search(const unsigned char* text, size_t length, size_t& startOut, size_t& endOut);
+    int Search(const unsigned char* text, size_t length, size_t from, size_t& startOut,
+               size_t& endOut);
     bool SearchFrom(const unsigned char* text, size_t size, size_t from, size_t& start,
                     size_t& end);
 };
+
+namespace {
+
+// Where a run of the repeat's set that begins at q ends.
+inline size_t RunEnd(const Inst& rep, const uint8_t* set, const unsigned char* t, size_t n,
+                     size_t q) {
+    if (rep.b != 0) {
+        const void* stop = std::memchr(t + q, static_cast<int>(rep.b - 1), n - q);
+        return stop != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(stop) - t)
+                               : n;
+    }
+    while (q < n && set[t[q]]) {
+        ++q;
+    }
+    return q;
+}
+
+}  // namespace
 
 // One backtracking attempt at `start`. Returns 1 on a match, 0 when none, -1 when the stack
 // could not grow.
@@ -1064,17 +1167,17 @@ int CPatternMatcher::Impl::Run(const unsigned char* t, size_t n, size_t start, s
                     }
                     low = pos + 1;
                 }
-                size_t q = low;
-                if (in.b != 0) {
-                    const void* stop = std::memchr(t + low, static_cast<int>(in.b - 1), n - low);
-                    q = stop != nullptr
-                            ? static_cast<size_t>(static_cast<const unsigned char*>(stop) - t)
-                            : n;
-                } else {
-                    while (q < n && set[t[q]]) {
-                        ++q;
+                const size_t q0 = RunEnd(in, set, t, n, low);
+                if (in.flags != 0) {
+                    // Either the rest takes anything or nothing but the run's end can go on.
+                    if ((in.flags & kRepeatRestAlwaysMatches) == 0 && !guard[at(q0)]) {
+                        break;
                     }
+                    pos = q0;
+                    ++pc;
+                    continue;
                 }
+                size_t q = q0;
                 bool found = guard[at(q)] != 0;
                 while (!found && q > low) {
                     --q;
@@ -1099,6 +1202,20 @@ int CPatternMatcher::Impl::Run(const unsigned char* t, size_t n, size_t start, s
                         break;
                     }
                     ++q;
+                }
+                if ((in.flags & kRepeatRestAlwaysMatches) != 0) {
+                    pos = q;  // the fewest repetitions already lead to a match
+                    ++pc;
+                    continue;
+                }
+                if ((in.flags & kRepeatRunEndOnly) != 0) {
+                    q = RunEnd(in, set, t, n, q);
+                    if (!guard[at(q)]) {
+                        break;
+                    }
+                    pos = q;
+                    ++pc;
+                    continue;
                 }
                 if (in.gb != 0) {
                     // Only the byte that ends the run can continue: jump straight to it.
@@ -1242,22 +1359,63 @@ size_t FindPrefix(const unsigned char* t, size_t n, size_t s, const unsigned cha
     return n;
 }
 
+// First position at or after s (s < n) whose byte is in the start set, or n. A set of a few
+// ranges is tested sixteen positions at a time; the first position is tried on its own
+// because a scan that continues after a match mostly stands on the next one already.
+size_t FindInStartSet(const Program& p, const unsigned char* t, size_t n, size_t s) {
+    const uint8_t* set = p.sets.data() + p.startSet;
+    if (set[t[s]]) {
+        return s;
+    }
+    ++s;
+#ifdef __SSE2__
+    if (p.rangeCount != 0) {
+        while (s + 16 <= n) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + s));
+            __m128i hits = _mm_setzero_si128();
+            for (int r = 0; r < p.rangeCount; ++r) {
+                // In the range when byte - low, taken unsigned, is at most high - low.
+                const __m128i shifted =
+                    _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(p.rangeLow[r])));
+                const __m128i width =
+                    _mm_set1_epi8(static_cast<char>(p.rangeHigh[r] - p.rangeLow[r]));
+                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(_mm_max_epu8(shifted, width), width));
+            }
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+            if (mask != 0) {
+                return s + static_cast<size_t>(__builtin_ctz(mask));
+            }
+            s += 16;
+        }
+    }
+#endif
+    while (s < n && !set[t[s]]) {
+        ++s;
+    }
+    return s;
+}
+
 }  // namespace
 
-// Leftmost search over text[0, length). Returns as Run does.
-int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& startOut,
+// Leftmost search over text[from, n); positions in and out count from text. Returns as Run
+// does.
+int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t from, size_t& startOut,
                                   size_t& endOut) {
     const Program& p = program;
-    if (p.anchored || n == 0) {
-        startOut = 0;
-        return Run(t, n, 0, endOut);
+    if (p.anchored || from == n) {
+        startOut = from;
+        return Run(t, n, from, endOut);
     }
-    const uint8_t* set = p.startAny ? nullptr : p.sets.data() + p.startSet;
     const unsigned char* prefix = reinterpret_cast<const unsigned char*>(p.prefix.data());
     const size_t prefixLength = p.prefix.size();
-    size_t required = kUnset;  // next position of the required byte, once looked for
+    const uint8_t* follow = p.followSet != kAllSet ? p.sets.data() + p.followSet : nullptr;
+    // Next position of the required byte, once looked for. The first attempt goes without
+    // the look-up: scans mostly succeed there, and one failed attempt more cannot change
+    // how a search without a match grows with the text.
+    size_t required = kUnset;
+    bool firstAttempt = true;
     // The end of a non-empty text is never a start position.
-    size_t s = 0;
+    size_t s = from;
     while (s < n) {
         // Skip to the next byte that can begin a match.
         if (prefixLength > 1) {
@@ -1275,15 +1433,22 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& star
                 }
                 s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
             }
-        } else if (set != nullptr) {
-            while (s < n && !set[t[s]]) {
-                ++s;
-            }
+        } else if (!p.startAny) {
+            s = FindInStartSet(p, t, n, s);
             if (s == n) {
                 return 0;
             }
         }
-        if (p.requiredByte >= 0 && (required == kUnset || required < s)) {
+        // The prefix fits (FindPrefix and memchr made sure), so its follower is a byte or
+        // the end of the text.
+        if (follow != nullptr) {
+            const size_t next = s + prefixLength;
+            if (!follow[next < n ? size_t{t[next]} : kEndOfText]) {
+                ++s;
+                continue;
+            }
+        }
+        if (p.requiredByte >= 0 && !firstAttempt && (required == kUnset || required < s)) {
             const void* hit = std::memchr(t + s, p.requiredByte, n - s);
             if (hit == nullptr) {
                 return 0;
@@ -1295,26 +1460,20 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& star
             startOut = s;
             return result;
         }
+        firstAttempt = false;
         ++s;
     }
     return 0;
 }
 
 // Search of text[from, size); the text is the lowered copy when the pattern ignores case.
-// Offsets come back relative to the start of text, group spans relative to text + from.
+// Offsets, group spans included, come back relative to the start of text.
 bool CPatternMatcher::Impl::SearchFrom(const unsigned char* text, size_t size, size_t from,
                                        size_t& start, size_t& end) {
     if (!compiled || from > size) {
         return false;
     }
-    size_t s = 0;
-    size_t e = 0;
-    if (Search(text + from, size - from, s, e) != 1) {
-        return false;
-    }
-    start = from + s;
-    end = from + e;
-    return true;
+    return Search(text, size, from, start, end) == 1;
 }
 
 namespace {
@@ -1390,7 +1549,6 @@ int CPatternMatcher::Compile(const char* pattern, bool caseSensitive) {
         const size_t slots = static_cast<size_t>(impl.program.groupCount);
         impl.span.assign(slots * 2, kUnset);
         impl.pending.assign(slots, kUnset);
-        impl.matchSpan.assign(slots * 2, kUnset);
         impl.compiled = true;
     } catch (const std::bad_alloc&) {
         impl.program = Program();
@@ -1431,11 +1589,13 @@ bool CPatternMatcher::Match(std::string_view text, size_t from) {
     try {
         size_t start = 0;
         size_t end = 0;
+        size_t shift = 0;  // what turns a span of the searched text into one of `text`
         if (impl.caseSensitive) {
             if (!impl.SearchFrom(Bytes(text), text.size(), from, start, end)) {
                 return false;
             }
         } else {
+            shift = from;
             impl.lowered.assign(text.substr(from));
             for (char& c : impl.lowered) {
                 c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
@@ -1446,13 +1606,19 @@ bool CPatternMatcher::Match(std::string_view text, size_t from) {
             start += from;
             end += from;
         }
-        // Either way the spans are relative to text + from.
-        for (size_t i = 0; i < impl.span.size(); ++i) {
-            impl.matchSpan[i] = impl.span[i] == kUnset ? kUnset : impl.span[i] + from;
+        if (shift != 0) {
+            for (size_t& offset : impl.span) {
+                offset = offset == kUnset ? kUnset : offset + shift;
+            }
         }
         impl.matchStart = start;
         impl.matchEnd = end;
-        impl.matchText.assign(text.data() + start, end - start);
+        if (impl.matchText.size() < end - start) {
+            impl.matchText.resize(std::max(end - start, 2 * impl.matchText.size()));
+        }
+        if (end != start) {
+            std::memcpy(&impl.matchText[0], text.data() + start, end - start);
+        }
         impl.matched = true;
     } catch (const std::bad_alloc&) {
         impl.matched = false;
@@ -1476,15 +1642,15 @@ std::string CPatternMatcher::Group(int n, std::ptrdiff_t* offset) const {
         return std::string();
     }
     const Impl& impl = *m_impl;
-    const size_t start = impl.matchSpan[2 * static_cast<size_t>(n)];
-    const size_t end = impl.matchSpan[2 * static_cast<size_t>(n) + 1];
+    const size_t start = impl.span[2 * static_cast<size_t>(n)];
+    const size_t end = impl.span[2 * static_cast<size_t>(n) + 1];
     if (end == kUnset || start < impl.matchStart || end > impl.matchEnd || end < start) {
         return std::string();
     }
     if (offset != nullptr) {
         *offset = static_cast<std::ptrdiff_t>(start);
     }
-    return impl.matchText.substr(start - impl.matchStart, end - start);
+    return std::string(impl.matchText.data() + (start - impl.matchStart), end - start);
 }
 
 std::vector<std::string> CPatternMatcher::Split(std::string_view text, const char* pattern,
@@ -1534,7 +1700,19 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
         }
         const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
         const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
-        out.reserve(text.size());
+        // The pieces are copied into a buffer sized once for the usual case (replacements no
+        // longer than what they replace), so a short text costs one allocation.
+        size_t used = 0;
+        auto put = [&out, &used](const char* data, size_t length) {
+            if (length == 0) {
+                return;
+            }
+            if (length > out.size() - used) {
+                out.resize(std::max(out.size() * 2, used + length));
+            }
+            std::memcpy(&out[used], data, length);
+            used += length;
+        };
         size_t pos = 0;
         while (pos < text.size()) {
             size_t start = 0;
@@ -1542,14 +1720,22 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
             if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
                 break;
             }
-            out.append(text.substr(pos, start - pos));
-            out.append(replacement);
+            if (out.empty()) {
+                out.resize(text.size() + replacement.size());
+            }
+            put(text.data() + pos, start - pos);
+            put(replacement.data(), replacement.size());
             pos = end;
             if (!all || end == start) {
                 break;
             }
         }
-        out.append(text.substr(pos));
+        if (out.empty()) {
+            out.assign(text);  // nothing replaced
+        } else {
+            put(text.data() + pos, text.size() - pos);
+            out.resize(used);
+        }
         matcher.m_impl->TrimStack();
     } catch (const std::bad_alloc&) {
         out.clear();
