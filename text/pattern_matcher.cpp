@@ -48,6 +48,7 @@ constexpr uint32_t kAllSet = 0;  // offset of the set that allows everything
 constexpr size_t kInitialStack = 256;
 constexpr size_t kKeptStack = 65536;  // the shared Split/Replace matcher keeps no more than this
 constexpr size_t kMaxSplitReserve = 1024;
+constexpr size_t kKeptScratch = 65536;  // nor a scratch buffer larger than this
 constexpr int kMaxStartRanges = 4;
 
 enum OpCode : uint8_t {
@@ -86,6 +87,11 @@ struct Inst {
     uint32_t b;
     uint32_t ga;
     uint32_t gb;
+    // One-pass code only: 1 + a group to close, then 1 + a group to open, before the
+    // instruction itself runs (0: none). Folding group marks into their successor spares
+    // a dispatch each.
+    uint32_t close;
+    uint32_t open;
 };
 
 enum FrameKind : uint32_t {
@@ -173,11 +179,17 @@ struct Program {
     std::string prefix;
     // The bytes (and end of text) that can follow the prefix; kAllSet when any can.
     uint32_t followSet = kAllSet;
-    // The start set as up to kMaxStartRanges ranges of byte values, for a scan that tests
-    // sixteen positions at once; rangeCount 0 when the set needs more ranges.
+    // The start set as up to four ranges of byte values, for a scan that tests sixteen
+    // positions at once: each range's first value and width, repeated sixteen times so a
+    // single load fills a register. Unused slots repeat the first range; rangeCount 0 when
+    // the set needs more ranges.
     int rangeCount = 0;
-    uint8_t rangeLow[4] = {};
-    uint8_t rangeHigh[4] = {};
+    uint8_t rangeLow[4][16] = {};
+    uint8_t rangeWidth[4][16] = {};
+    // No branch point ever needs remembering: every choice is decided by the next byte and
+    // every repeat by its run, so a match is one walk without a stack (see RunOnePass).
+    bool onePass = false;
+    std::vector<Inst> onePassCode;  // the code with group marks folded in, when onePass
     // A byte every match consumes (-1 if none is known): once the text holds no more of it
     // from a start position on, no later start can match either.
     int requiredByte = -1;
@@ -210,6 +222,7 @@ public:
         Emit(root);
         EmitInst(kOpMatch);
         ComputeGuards();
+        ComputeOnePass();
         ComputePrefix();
         FindRequiredByte(root);
         return kPatternOk;
@@ -808,6 +821,97 @@ private:
         }
     }
 
+    void ComputeOnePass() {
+        const uint8_t* sets = m_program.sets.data();
+        for (const Inst& inst : m_program.code) {
+            switch (inst.op) {
+                case kOpBackRef:
+                case kOpNegBegin:
+                case kOpNegEnd:
+                    return;
+                case kOpSplit:
+                    for (size_t value = 0; value < kSetSize; ++value) {
+                        if (sets[inst.ga + value] && sets[inst.gb + value]) {
+                            return;
+                        }
+                    }
+                    break;
+                case kOpRepGreedy:
+                case kOpRepLazy:
+                    if (inst.flags == 0) {
+                        return;
+                    }
+                    break;
+                default:
+                    break;
+            }
+        }
+        m_program.onePass = true;
+        FoldGroupMarks();
+    }
+
+    static bool IsGroupMark(OpCode op) { return op == kOpOpen || op == kOpClose; }
+
+    // Builds the one-pass code: a run of group marks that is one mark, or a close followed by
+    // an open, joins the instruction after it, unless a jump lands inside the run or on that
+    // instruction (the marks would then run where they did not before).
+    void FoldGroupMarks() {
+        const std::vector<Inst>& code = m_program.code;
+        std::vector<bool> target(code.size() + 1, false);
+        for (const Inst& inst : code) {
+            if (inst.op == kOpSplit) {
+                target[inst.a] = true;
+                target[inst.b] = true;
+            } else if (inst.op == kOpJump) {
+                target[inst.a] = true;
+            }
+        }
+        std::vector<uint32_t> newPc(code.size(), 0);
+        std::vector<Inst>& out = m_program.onePassCode;
+        out.clear();
+        size_t i = 0;
+        while (i < code.size()) {
+            if (!IsGroupMark(code[i].op)) {
+                newPc[i] = static_cast<uint32_t>(out.size());
+                out.push_back(code[i]);
+                ++i;
+                continue;
+            }
+            size_t j = i;  // the instruction after the run; the code ends in kOpMatch
+            while (IsGroupMark(code[j].op)) {
+                ++j;
+            }
+            bool foldable =
+                j - i == 1 || (j - i == 2 && code[i].op == kOpClose && code[i + 1].op == kOpOpen);
+            for (size_t k = i + 1; k <= j && foldable; ++k) {
+                foldable = !target[k];
+            }
+            if (!foldable) {
+                for (; i < j; ++i) {
+                    newPc[i] = static_cast<uint32_t>(out.size());
+                    out.push_back(code[i]);
+                }
+                continue;
+            }
+            Inst folded = code[j];
+            for (size_t k = i; k < j; ++k) {
+                newPc[k] = static_cast<uint32_t>(out.size());
+                (code[k].op == kOpClose ? folded.close : folded.open) = code[k].a + 1;
+            }
+            newPc[j] = static_cast<uint32_t>(out.size());
+            out.push_back(folded);
+            i = j + 1;
+        }
+        for (Inst& inst : out) {
+            if (inst.op == kOpSplit) {
+                inst.a = newPc[inst.a];
+                inst.b = newPc[inst.b];
+            } else if (inst.op == kOpJump) {
+                inst.a = newPc[inst.a];
+            }
+        }
+    }
+
     uint8_t RepeatFlags(uint32_t pc) {
         const uint8_t* set = m_program.sets.data() + At(pc).a;
         const uint8_t* guard = m_program.sets.data() + At(pc).ga;
@@ -851,10 +955,14 @@ private:
                 m_program.rangeCount = 0;
                 return;
             }
-            m_program.rangeLow[ranges] = static_cast<uint8_t>(value);
-            m_program.rangeHigh[ranges] = static_cast<uint8_t>(high);
+            std::memset(m_program.rangeLow[ranges], static_cast<int>(value), 16);
+            std::memset(m_program.rangeWidth[ranges], static_cast<int>(high - value), 16);
             ++ranges;
             value = high + 1;
+        }
+        for (int unused = ranges; unused < kMaxStartRanges; ++unused) {
+            std::memcpy(m_program.rangeLow[unused], m_program.rangeLow[0], 16);
+            std::memcpy(m_program.rangeWidth[unused], m_program.rangeWidth[0], 16);
         }
         m_program.rangeCount = ranges;
     }
@@ -939,6 +1047,7 @@ struct CPatternMatcher::Impl {
     std::string patternText;
     bool caseSensitive = true;
     bool compiled = false;
+    bool onePassAllowed = true;
     int lastError = kPatternMissing;
 
     // Match state, reused from call to call.
@@ -949,6 +1058,7 @@ struct CPatternMatcher::Impl {
     std::vector<size_t> span;
     std::vector<size_t> pending;  // start of each group while it is open
     std::string lowered;
+    std::string scratch;  // where Replace assembles its result
 
     // The last successful match, in offsets from the start of the caller's text.
     bool matched = false;
@@ -980,8 +1090,12 @@ struct CPatternMatcher::Impl {
         return true;
     }
 
-    // Gives back what one deep match made the stack grow to.
+    // Gives back what one deep match made the stack (and one long Replace the scratch
+    // buffer) grow to.
     void TrimStack() {
+        if (scratch.size() > kKeptScratch) {
+            std::string().swap(scratch);
+        }
         if (stackCapacity <= kKeptStack) {
             return;
         }
@@ -993,6 +1107,15 @@ struct CPatternMatcher::Impl {
     }
 
     int Run(const unsigned char* text, size_t length, size_t start, size_t& endOut);
+    inline int RunOnePass(const unsigned char* text, size_t length, size_t start, size_t& endOut);
+    template <bool kOnePass>
+    int Attempt(const unsigned char* text, size_t length, size_t start, size_t& endOut) {
+        return kOnePass ? RunOnePass(text, length, start, endOut)
+                        : Run(text, length, start, endOut);
+    }
+    template <bool kOnePass>
+    int SearchWith(const unsigned char* text, size_t length, size_t from, size_t& startOut,
+                   size_t& endOut);
     int Search(const unsigned char* text, size_t length, size_t from, size_t& startOut,
                size_t& endOut);
     bool SearchFrom(const unsigned char* text, size_t size, size_t from, size_t& start,
@@ -1016,6 +1139,118 @@ inline size_t RunEnd(const Inst& rep, const uint8_t* set, const unsigned char* t
 }
 
 }  // namespace
+
+// One attempt at `start` for a one-pass program. It takes exactly the path Run takes, which in
+// such a program never pushes a frame, so a failed test ends the attempt and groups need no
+// undoing.
+inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, size_t start,
+                                             size_t& endOut) {
+    const Inst* const code = program.onePassCode.data();
+    const uint8_t* const sets = program.sets.data();
+    const char* const literals = program.literals.data();
+    size_t* const spans = span.data();
+    size_t* const pend = pending.data();
+    std::fill(span.begin(), span.end(), kUnset);
+    uint32_t pc = 0;
+    size_t pos = start;
+    for (;;) {
+        const Inst& in = code[pc];
+        if (in.close != 0) {
+            spans[2 * size_t{in.close - 1}] = pend[in.close - 1];
+            spans[2 * size_t{in.close - 1} + 1] = pos;
+        }
+        if (in.open != 0) {
+            pend[in.open - 1] = pos;
+        }
+        switch (in.op) {
+            case kOpChar:
+                if (pos < n && uint32_t{t[pos]} == in.a) {
+                    ++pos;
+                    ++pc;
+                    continue;
+                }
+                return 0;
+            case kOpString: {
+                if (n - pos < in.b) {
+                    return 0;
+                }
+                const char* literal = literals + in.a;
+                for (uint32_t k = 0; k < in.b; ++k) {
+                    if (t[pos + k] != static_cast<unsigned char>(literal[k])) {
+                        return 0;
+                    }
+                }
+                pos += in.b;
+                ++pc;
+                continue;
+            }
+            case kOpClass:
+                if (pos < n && sets[in.a + t[pos]]) {
+                    ++pos;
+                    ++pc;
+                    continue;
+                }
+                return 0;
+            case kOpEnd:
+                if (pos == n) {
+                    ++pc;
+                    continue;
+                }
+                return 0;
+            case kOpSplit: {
+                const size_t next = pos < n ? size_t{t[pos]} : kEndOfText;
+                if (sets[in.ga + next]) {
+                    pc = in.a;
+                } else if (sets[in.gb + next]) {
+                    pc = in.b;
+                } else {
+                    return 0;
+                }
+                continue;
+            }
+            case kOpJump:
+                pc = in.a;
+                continue;
+            case kOpOpen:
+                pend[in.a] = pos;
+                ++pc;
+                continue;
+            case kOpClose:
+                spans[2 * size_t{in.a}] = pend[in.a];
+                spans[2 * size_t{in.a} + 1] = pos;
+                ++pc;
+                continue;
+            case kOpRepGreedy:
+            case kOpRepLazy: {
+                const uint8_t* set = sets + in.a;
+                size_t q = pos;
+                if (in.min != 0) {
+                    if (q >= n || !set[t[q]]) {
+                        return 0;
+                    }
+                    ++q;
+                }
+                const bool restMatches = (in.flags & kRepeatRestAlwaysMatches) != 0;
+                if (in.op == kOpRepGreedy || !restMatches) {
+                    q = RunEnd(in, set, t, n, q);
+                }
+                if (!restMatches && !sets[in.ga + (q < n ? size_t{t[q]} : kEndOfText)]) {
+                    return 0;
+                }
+                pos = q;
+                ++pc;
+                continue;
+            }
+            case kOpMatch:
+                endOut = pos;
+                return 1;
+            case kOpBackRef:
+            case kOpNegBegin:
+            case kOpNegEnd:
+                return 0;  // never in a one-pass program
+        }
+    }
+}
 
 // One backtracking attempt at `start`. Returns 1 on a match, 0 when none, -1 when the stack
 // could not grow.
@@ -1369,17 +1604,21 @@ size_t FindInStartSet(const Program& p, const unsigned char* t, size_t n, size_t
     }
     ++s;
 #ifdef __SSE2__
-    if (p.rangeCount != 0) {
+    if (p.rangeCount != 0 && s + 16 <= n) {
+        __m128i low[kMaxStartRanges];
+        __m128i width[kMaxStartRanges];
+        for (int r = 0; r < kMaxStartRanges; ++r) {
+            low[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.rangeLow[r]));
+            width[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.rangeWidth[r]));
+        }
         while (s + 16 <= n) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + s));
             __m128i hits = _mm_setzero_si128();
-            for (int r = 0; r < p.rangeCount; ++r) {
+            for (int r = 0; r < kMaxStartRanges; ++r) {
                 // In the range when byte - low, taken unsigned, is at most high - low.
-                const __m128i shifted =
-                    _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(p.rangeLow[r])));
-                const __m128i width =
-                    _mm_set1_epi8(static_cast<char>(p.rangeHigh[r] - p.rangeLow[r]));
-                hits = _mm_or_si128(hits, _mm_cmpeq_epi8(_mm_max_epu8(shifted, width), width));
+                const __m128i shifted = _mm_sub_epi8(bytes, low[r]);
+                hits =
+                    _mm_or_si128(hits, _mm_cmpeq_epi8(_mm_max_epu8(shifted, width[r]), width[r]));
             }
             const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
             if (mask != 0) {
@@ -1401,10 +1640,18 @@ size_t FindInStartSet(const Program& p, const unsigned char* t, size_t n, size_t
 // does.
 int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t from, size_t& startOut,
                                   size_t& endOut) {
+    return program.onePass && onePassAllowed ? SearchWith<true>(t, n, from, startOut, endOut)
+                                             : SearchWith<false>(t, n, from, startOut, endOut);
+}
+
+// The search loop, with the attempt at each start compiled in.
+template <bool kOnePass>
+int CPatternMatcher::Impl::SearchWith(const unsigned char* t, size_t n, size_t from,
+                                      size_t& startOut, size_t& endOut) {
     const Program& p = program;
     if (p.anchored || from == n) {
         startOut = from;
-        return Run(t, n, from, endOut);
+        return Attempt<kOnePass>(t, n, from, endOut);
     }
     const unsigned char* prefix = reinterpret_cast<const unsigned char*>(p.prefix.data());
     const size_t prefixLength = p.prefix.size();
@@ -1455,7 +1702,7 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t from,
             }
             required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
         }
-        const int result = Run(t, n, s, endOut);
+        const int result = Attempt<kOnePass>(t, n, s, endOut);
         if (result != 0) {
             startOut = s;
             return result;
@@ -1626,6 +1873,12 @@ bool CPatternMatcher::Match(std::string_view text, size_t from) {
     return impl.matched;
 }
 
+void CPatternMatcher::AllowOnePass(bool allowed) {
+    if (m_impl != nullptr) {
+        m_impl->onePassAllowed = allowed;
+    }
+}
+
 size_t CPatternMatcher::MatchStart() const {
     return m_impl != nullptr && m_impl->matched ? m_impl->matchStart : 0;
 }
@@ -1700,19 +1953,21 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
         }
         const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
         const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
-        // The pieces are copied into a buffer sized once for the usual case (replacements no
-        // longer than what they replace), so a short text costs one allocation.
+        // The pieces gather in the thread's scratch buffer, so the result is allocated once,
+        // at its final size.
+        std::string& scratch = matcher.m_impl->scratch;
         size_t used = 0;
-        auto put = [&out, &used](const char* data, size_t length) {
+        auto put = [&scratch, &used](const char* data, size_t length) {
             if (length == 0) {
                 return;
             }
-            if (length > out.size() - used) {
-                out.resize(std::max(out.size() * 2, used + length));
+            if (length > scratch.size() - used) {
+                scratch.resize(std::max(scratch.size() * 2, used + length));
             }
-            std::memcpy(&out[used], data, length);
+            std::memcpy(&scratch[used], data, length);
             used += length;
         };
+        bool replaced = false;
         size_t pos = 0;
         while (pos < text.size()) {
             size_t start = 0;
@@ -1720,9 +1975,7 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
             if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
                 break;
             }
-            if (out.empty()) {
-                out.resize(text.size() + replacement.size());
-            }
+            replaced = true;
             put(text.data() + pos, start - pos);
             put(replacement.data(), replacement.size());
             pos = end;
@@ -1730,11 +1983,11 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
                 break;
             }
         }
-        if (out.empty()) {
-            out.assign(text);  // nothing replaced
+        if (!replaced) {
+            out.assign(text);
         } else {
             put(text.data() + pos, text.size() - pos);
-            out.resize(used);
+            out.assign(scratch.data(), used);
         }
         matcher.m_impl->TrimStack();
     } catch (const std::bad_alloc&) {
