@@ -1599,33 +1599,35 @@ size_t FindPrefix(const unsigned char* t, size_t n, size_t s, const unsigned cha
 // because a scan that continues after a match mostly stands on the next one already.
 size_t FindInStartSet(const Program& p, const unsigned char* t, size_t n, size_t s) {
     const uint8_t* set = p.sets.data() + p.startSet;
-    if (set[t[s]]) {
-        return s;
-    }
-    ++s;
 #ifdef __SSE2__
-    if (p.rangeCount != 0 && s + 16 <= n) {
-        __m128i low[kMaxStartRanges];
-        __m128i width[kMaxStartRanges];
-        for (int r = 0; r < kMaxStartRanges; ++r) {
-            low[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.rangeLow[r]));
-            width[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.rangeWidth[r]));
-        }
-        while (s + 16 <= n) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + s));
-            __m128i hits = _mm_setzero_si128();
+    if (p.rangeCount != 0 && n >= 16) {
+        const auto* low = reinterpret_cast<const __m128i*>(p.rangeLow);
+        const auto* width = reinterpret_cast<const __m128i*>(p.rangeWidth);
+        // Bit i of the result: t[at + i] is in the set. In a range when byte - low, taken
+        // unsigned, is at most high - low.
+        auto hits = [&](size_t at) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+            __m128i found = _mm_setzero_si128();
             for (int r = 0; r < kMaxStartRanges; ++r) {
-                // In the range when byte - low, taken unsigned, is at most high - low.
-                const __m128i shifted = _mm_sub_epi8(bytes, low[r]);
-                hits =
-                    _mm_or_si128(hits, _mm_cmpeq_epi8(_mm_max_epu8(shifted, width[r]), width[r]));
+                const __m128i span = _mm_loadu_si128(width + r);
+                const __m128i shifted = _mm_sub_epi8(bytes, _mm_loadu_si128(low + r));
+                found = _mm_or_si128(found, _mm_cmpeq_epi8(_mm_max_epu8(shifted, span), span));
             }
-            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+            return static_cast<unsigned>(_mm_movemask_epi8(found));
+        };
+        while (s + 16 <= n) {
+            const unsigned mask = hits(s);
             if (mask != 0) {
                 return s + static_cast<size_t>(__builtin_ctz(mask));
             }
             s += 16;
         }
+        if (s == n) {
+            return n;
+        }
+        // The last sixteen bytes, without those before s.
+        const unsigned mask = hits(n - 16) >> (16 - (n - s));
+        return mask != 0 ? s + static_cast<size_t>(__builtin_ctz(mask)) : n;
     }
 #endif
     while (s < n && !set[t[s]]) {

@@ -554,6 +554,8 @@ TEST(PatternMatcherShortcuts, AgreeWithThePlainInterpreterOnEveryStart) {
         "a\r\nb\nc\r",
         "bbbaaab",
         "<invoke \t name=\"N\"><arguments>",
+        // Longer than the sixteen bytes a start-set scan tests at once, with starts in its tail.
+        "C:\\\\Users\\\\artist \\ Models\\\\\\part1 \t\\x 12=3|4*5*6| \\",
     };
     for (const char* pattern : patterns) {
         const std::string anchoredPattern =
