@@ -1116,6 +1116,10 @@ struct CPatternMatcher::Impl {
     template <bool kOnePass>
     int SearchWith(const unsigned char* text, size_t length, size_t from, size_t& startOut,
                    size_t& endOut);
+    template <bool kOnePass, typename Sink>
+    int ScanWith(const unsigned char* text, size_t length, size_t from, Sink&& sink);
+    template <typename Sink>
+    int Scan(const unsigned char* text, size_t size, size_t from, Sink&& sink);
     int Search(const unsigned char* text, size_t length, size_t from, size_t& startOut,
                size_t& endOut);
     bool SearchFrom(const unsigned char* text, size_t size, size_t from, size_t& start,
@@ -1650,69 +1654,104 @@ int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t from,
 template <bool kOnePass>
 int CPatternMatcher::Impl::SearchWith(const unsigned char* t, size_t n, size_t from,
                                       size_t& startOut, size_t& endOut) {
+    return ScanWith<kOnePass>(t, n, from, [&startOut, &endOut](size_t start, size_t end) {
+        startOut = start;
+        endOut = end;
+        return false;
+    });
+}
+
+// One search after another, each from where the previous match ended, every match handed to
+// `sink(start, end)`, which says whether to go on. Returns 1 when the sink stopped, else what
+// the last search returned (0: no match, -1: out of memory). Keeping the whole scan in one
+// function spares a Replace or Split a call and its set-up per match.
+template <bool kOnePass, typename Sink>
+int CPatternMatcher::Impl::ScanWith(const unsigned char* t, size_t n, size_t from, Sink&& sink) {
     const Program& p = program;
-    if (p.anchored || from == n) {
-        startOut = from;
-        return Attempt<kOnePass>(t, n, from, endOut);
-    }
     const unsigned char* prefix = reinterpret_cast<const unsigned char*>(p.prefix.data());
     const size_t prefixLength = p.prefix.size();
     const uint8_t* follow = p.followSet != kAllSet ? p.sets.data() + p.followSet : nullptr;
-    // Next position of the required byte, once looked for. The first attempt goes without
-    // the look-up: scans mostly succeed there, and one failed attempt more cannot change
-    // how a search without a match grows with the text.
-    size_t required = kUnset;
-    bool firstAttempt = true;
-    // The end of a non-empty text is never a start position.
-    size_t s = from;
-    while (s < n) {
-        // Skip to the next byte that can begin a match.
-        if (prefixLength > 1) {
-            s = FindPrefix(t, n, s, prefix, prefixLength);
-            if (s == n) {
-                return 0;
-            }
-        } else if (prefixLength != 0 || p.startByte >= 0) {
-            // A scan that continues after a match mostly stands on the next one already.
-            const int first = prefixLength != 0 ? prefix[0] : p.startByte;
-            if (t[s] != first) {
-                const void* hit = std::memchr(t + s, first, n - s);
-                if (hit == nullptr) {
-                    return 0;
+    for (;;) {
+        int result = 0;
+        size_t start = from;
+        size_t end = from;
+        if (p.anchored || from == n) {
+            result = Attempt<kOnePass>(t, n, from, end);
+        } else {
+            // Next position of the required byte, once looked for. The first attempt goes
+            // without the look-up: scans mostly succeed there, and one failed attempt more
+            // cannot change how a search without a match grows with the text.
+            size_t required = kUnset;
+            bool firstAttempt = true;
+            // The end of a non-empty text is never a start position.
+            size_t s = from;
+            while (s < n) {
+                // Skip to the next byte that can begin a match.
+                if (prefixLength > 1) {
+                    s = FindPrefix(t, n, s, prefix, prefixLength);
+                    if (s == n) {
+                        break;
+                    }
+                } else if (prefixLength != 0 || p.startByte >= 0) {
+                    // A scan that continues after a match mostly stands on the next one.
+                    const int first = prefixLength != 0 ? prefix[0] : p.startByte;
+                    if (t[s] != first) {
+                        const void* hit = std::memchr(t + s, first, n - s);
+                        if (hit == nullptr) {
+                            break;
+                        }
+                        s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+                    }
+                } else if (!p.startAny) {
+                    s = FindInStartSet(p, t, n, s);
+                    if (s == n) {
+                        break;
+                    }
                 }
-                s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
-            }
-        } else if (!p.startAny) {
-            s = FindInStartSet(p, t, n, s);
-            if (s == n) {
-                return 0;
-            }
-        }
-        // The prefix fits (FindPrefix and memchr made sure), so its follower is a byte or
-        // the end of the text.
-        if (follow != nullptr) {
-            const size_t next = s + prefixLength;
-            if (!follow[next < n ? size_t{t[next]} : kEndOfText]) {
+                // The prefix fits (FindPrefix and memchr made sure), so its follower is a
+                // byte or the end of the text.
+                if (follow != nullptr) {
+                    const size_t next = s + prefixLength;
+                    if (!follow[next < n ? size_t{t[next]} : kEndOfText]) {
+                        ++s;
+                        continue;
+                    }
+                }
+                if (p.requiredByte >= 0 && !firstAttempt && (required == kUnset || required < s)) {
+                    const void* hit = std::memchr(t + s, p.requiredByte, n - s);
+                    if (hit == nullptr) {
+                        break;
+                    }
+                    required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+                }
+                result = Attempt<kOnePass>(t, n, s, end);
+                if (result != 0) {
+                    start = s;
+                    break;
+                }
+                firstAttempt = false;
                 ++s;
-                continue;
             }
         }
-        if (p.requiredByte >= 0 && !firstAttempt && (required == kUnset || required < s)) {
-            const void* hit = std::memchr(t + s, p.requiredByte, n - s);
-            if (hit == nullptr) {
-                return 0;
-            }
-            required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
-        }
-        const int result = Attempt<kOnePass>(t, n, s, endOut);
-        if (result != 0) {
-            startOut = s;
+        if (result != 1) {
             return result;
         }
-        firstAttempt = false;
-        ++s;
+        if (!sink(start, end)) {
+            return 1;
+        }
+        from = end;
     }
-    return 0;
+}
+
+// Scan of text[from, size) as ScanWith describes; the text is the lowered copy when the
+// pattern ignores case.
+template <typename Sink>
+int CPatternMatcher::Impl::Scan(const unsigned char* text, size_t size, size_t from, Sink&& sink) {
+    if (!compiled || from > size) {
+        return 0;
+    }
+    return program.onePass && onePassAllowed ? ScanWith<true>(text, size, from, sink)
+                                             : ScanWith<false>(text, size, from, sink);
 }
 
 // Search of text[from, size); the text is the lowered copy when the pattern ignores case.
@@ -1922,18 +1961,13 @@ std::vector<std::string> CPatternMatcher::Split(std::string_view text, const cha
         const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
         const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
         size_t pos = 0;
-        while (pos < text.size()) {
-            size_t start = 0;
-            size_t end = 0;
-            if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
-                break;
-            }
-            pieces.emplace_back(text.substr(pos, start - pos));
-            pos = end;
-            // An empty match would be found again at the same place forever.
-            if (pieces.size() >= maxPieces || end == start) {
-                break;
-            }
+        if (!text.empty()) {
+            matcher.m_impl->Scan(bytes, text.size(), 0, [&](size_t start, size_t end) {
+                pieces.emplace_back(text.substr(pos, start - pos));
+                pos = end;
+                // An empty match would be found again at the same place forever.
+                return pieces.size() < maxPieces && end != start && end < text.size();
+            });
         }
         if (pos < text.size()) {
             pieces.emplace_back(text.substr(pos));
@@ -1971,19 +2005,14 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
         };
         bool replaced = false;
         size_t pos = 0;
-        while (pos < text.size()) {
-            size_t start = 0;
-            size_t end = 0;
-            if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
-                break;
-            }
-            replaced = true;
-            put(text.data() + pos, start - pos);
-            put(replacement.data(), replacement.size());
-            pos = end;
-            if (!all || end == start) {
-                break;
-            }
+        if (!text.empty()) {
+            matcher.m_impl->Scan(bytes, text.size(), 0, [&](size_t start, size_t end) {
+                replaced = true;
+                put(text.data() + pos, start - pos);
+                put(replacement.data(), replacement.size());
+                pos = end;
+                return all && end != start && end < text.size();
+            });
         }
         if (!replaced) {
             out.assign(text);
