@@ -50,6 +50,11 @@ constexpr size_t kKeptStack = 65536;  // the shared Split/Replace matcher keeps 
 constexpr size_t kMaxSplitReserve = 1024;
 constexpr size_t kKeptScratch = 65536;  // nor a scratch buffer larger than this
 constexpr int kMaxStartRanges = 4;
+// States of a walk table at most, and instructions one table entry may pass.
+constexpr uint32_t kMaxDfaStates = 64;
+constexpr int kMaxDfaSteps = 256;
+constexpr uint32_t kDfaMatch = 0xFFFE;  // the match ends before the byte
+constexpr uint32_t kDfaFail = 0xFFFF;
 
 enum OpCode : uint8_t {
     kOpChar,       // a: byte
@@ -190,6 +195,16 @@ struct Program {
     // every repeat by its run, so a match is one walk without a stack (see RunOnePass).
     bool onePass = false;
     std::vector<Inst> onePassCode;  // the code with group marks folded in, when onePass
+    // A one-pass program whose repeats all run over short stretches (none ends at a single
+    // byte memchr could find) also gets a table: for each state of the walk and each next
+    // byte (or the end of the text), the state after that byte, or "match ends here", or
+    // "no match", plus the group marks passed on the way. One lookup per byte then replaces
+    // an instruction dispatch per step. Entries: low 16 bits the target, high 16 bits the
+    // index of the marks in dfaMarks (0: none).
+    std::vector<uint32_t> dfa;
+    uint32_t dfaStart = 0;
+    // Per index, the marks in order: group * 2 + 1 for a close, group * 2 for an open.
+    std::vector<std::vector<uint32_t>> dfaMarks;
     // A byte every match consumes (-1 if none is known): once the text holds no more of it
     // from a start position on, no later start can match either.
     int requiredByte = -1;
@@ -848,6 +863,153 @@ private:
         }
         m_program.onePass = true;
         FoldGroupMarks();
+        BuildWalkTable();
+    }
+
+    // Numbers the walk's states: one per instruction, one more per further byte of a string,
+    // and for a repeat that needs a first byte, one before it and one in the run.
+    bool NumberStates(std::vector<uint32_t>& stateOf, uint32_t& count) const {
+        const std::vector<Inst>& code = m_program.code;
+        stateOf.assign(code.size() + 1, 0);
+        count = 0;
+        for (size_t pc = 0; pc < code.size(); ++pc) {
+            const Inst& inst = code[pc];
+            stateOf[pc] = count;
+            if (inst.op == kOpString) {
+                count += inst.b;
+            } else if ((inst.op == kOpRepGreedy || inst.op == kOpRepLazy) && inst.min != 0) {
+                count += 2;
+            } else {
+                count += 1;
+            }
+            if ((inst.op == kOpRepGreedy || inst.op == kOpRepLazy) && inst.b != 0) {
+                return false;  // a run memchr finds faster than any table
+            }
+        }
+        stateOf[code.size()] = count;
+        return count <= kMaxDfaStates;
+    }
+
+    // Where the walk goes from `pc` (its `sub`-th state) when the next byte is c: the marks it
+    // passes, and the state after consuming c, kDfaMatch or kDfaFail.
+    bool Resolve(const std::vector<uint32_t>& stateOf, uint32_t pc, uint32_t sub, size_t c,
+                 std::vector<uint32_t>& marks, uint32_t& target) const {
+        const std::vector<Inst>& code = m_program.code;
+        const uint8_t* sets = m_program.sets.data();
+        marks.clear();
+        for (int steps = 0; steps < kMaxDfaSteps; ++steps) {
+            const Inst& inst = code[pc];
+            const bool byte = c != kEndOfText;
+            target = kDfaFail;
+            switch (inst.op) {
+                case kOpOpen:
+                case kOpClose:
+                    marks.push_back(inst.a * 2 + (inst.op == kOpClose ? 1 : 0));
+                    ++pc;
+                    sub = 0;
+                    continue;
+                case kOpJump:
+                    pc = inst.a;
+                    sub = 0;
+                    continue;
+                case kOpSplit:
+                    if (!sets[inst.ga + c] && !sets[inst.gb + c]) {
+                        return true;
+                    }
+                    pc = sets[inst.ga + c] ? inst.a : inst.b;
+                    sub = 0;
+                    continue;
+                case kOpEnd:
+                    if (byte) {
+                        return true;
+                    }
+                    ++pc;
+                    continue;
+                case kOpMatch:
+                    target = kDfaMatch;
+                    return true;
+                case kOpChar:
+                    if (byte && c == inst.a) {
+                        target = stateOf[pc + 1];
+                    }
+                    return true;
+                case kOpClass:
+                    if (byte && sets[inst.a + c]) {
+                        target = stateOf[pc + 1];
+                    }
+                    return true;
+                case kOpString:
+                    if (byte && c == static_cast<unsigned char>(m_program.literals[inst.a + sub])) {
+                        target = sub + 1 < inst.b ? stateOf[pc] + sub + 1 : stateOf[pc + 1];
+                    }
+                    return true;
+                case kOpRepGreedy:
+                case kOpRepLazy: {
+                    const bool inSet = byte && sets[inst.a + c];
+                    const uint32_t run = stateOf[pc] + (inst.min != 0 ? 1 : 0);
+                    if (inst.min != 0 && sub == 0) {
+                        if (inSet) {
+                            target = run;
+                        }
+                        return true;
+                    }
+                    // A lazy repeat whose rest always matches stops at once; any other one
+                    // in a one-pass program runs to the end of its run and goes on there.
+                    const bool stop =
+                        inst.op == kOpRepLazy && (inst.flags & kRepeatRestAlwaysMatches) != 0;
+                    if (inSet && !stop) {
+                        target = run;
+                        return true;
+                    }
+                    ++pc;
+                    sub = 0;
+                    continue;
+                }
+                case kOpBackRef:
+                case kOpNegBegin:
+                case kOpNegEnd:
+                    return false;
+            }
+        }
+        return false;
+    }
+
+    void BuildWalkTable() {
+        std::vector<uint32_t> stateOf;
+        uint32_t states = 0;
+        if (!NumberStates(stateOf, states)) {
+            return;
+        }
+        const std::vector<Inst>& code = m_program.code;
+        std::vector<uint32_t> table(static_cast<size_t>(states) * kSetSize, kDfaFail);
+        std::vector<std::vector<uint32_t>> markLists(1);
+        std::vector<uint32_t> marks;
+        for (uint32_t pc = 0; pc < code.size(); ++pc) {
+            const uint32_t next = stateOf[pc + 1];
+            for (uint32_t state = stateOf[pc]; state < next; ++state) {
+                for (size_t c = 0; c < kSetSize; ++c) {
+                    uint32_t target = kDfaFail;
+                    if (!Resolve(stateOf, pc, state - stateOf[pc], c, marks, target)) {
+                        return;
+                    }
+                    uint32_t markIndex = 0;
+                    if (!marks.empty()) {
+                        const auto known = std::find(markLists.begin(), markLists.end(), marks);
+                        markIndex = static_cast<uint32_t>(known - markLists.begin());
+                        if (known == markLists.end()) {
+                            markLists.push_back(marks);
+                        }
+                    }
+                    if (markIndex > 0xFFFF) {
+                        return;
+                    }
+                    table[state * kSetSize + c] = target | (markIndex << 16);
+                }
+            }
+        }
+        m_program.dfa = std::move(table);
+        m_program.dfaMarks = std::move(markLists);
+        m_program.dfaStart = stateOf[0];
     }
 
     static bool IsGroupMark(OpCode op) { return op == kOpOpen || op == kOpClose; }
@@ -1108,10 +1270,14 @@ struct CPatternMatcher::Impl {
 
     int Run(const unsigned char* text, size_t length, size_t start, size_t& endOut);
     inline int RunOnePass(const unsigned char* text, size_t length, size_t start, size_t& endOut);
+    inline int RunWalk(const unsigned char* text, size_t length, size_t start, size_t& endOut);
     template <bool kOnePass>
     int Attempt(const unsigned char* text, size_t length, size_t start, size_t& endOut) {
-        return kOnePass ? RunOnePass(text, length, start, endOut)
-                        : Run(text, length, start, endOut);
+        if (!kOnePass) {
+            return Run(text, length, start, endOut);
+        }
+        return program.dfa.empty() ? RunOnePass(text, length, start, endOut)
+                                   : RunWalk(text, length, start, endOut);
     }
     template <bool kOnePass>
     int SearchWith(const unsigned char* text, size_t length, size_t from, size_t& startOut,
@@ -1252,6 +1418,37 @@ inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, s
             case kOpNegBegin:
             case kOpNegEnd:
                 return 0;  // never in a one-pass program
+        }
+    }
+}
+
+// One attempt of a one-pass program on its walk table: a lookup per byte, the group marks of
+// an entry applied at the position before its byte.
+inline int CPatternMatcher::Impl::RunWalk(const unsigned char* t, size_t n, size_t start,
+                                          size_t& endOut) {
+    const uint32_t* const table = program.dfa.data();
+    size_t* const spans = span.data();
+    size_t* const pend = pending.data();
+    std::fill(span.begin(), span.end(), kUnset);
+    uint32_t state = program.dfaStart;
+    for (size_t pos = start;; ++pos) {
+        const size_t c = pos < n ? size_t{t[pos]} : kEndOfText;
+        const uint32_t entry = table[state * kSetSize + c];
+        if ((entry >> 16) != 0) {
+            for (const uint32_t mark : program.dfaMarks[entry >> 16]) {
+                const size_t group = mark / 2;
+                if ((mark & 1) != 0) {
+                    spans[2 * group] = pend[group];
+                    spans[2 * group + 1] = pos;
+                } else {
+                    pend[group] = pos;
+                }
+            }
+        }
+        state = entry & 0xFFFF;
+        if (state >= kDfaMatch) {
+            endOut = pos;
+            return state == kDfaMatch ? 1 : 0;
         }
     }
 }
