@@ -50,9 +50,11 @@ constexpr size_t kKeptStack = 65536;  // the shared Split/Replace matcher keeps 
 constexpr size_t kMaxSplitReserve = 1024;
 constexpr size_t kKeptScratch = 65536;  // nor a scratch buffer larger than this
 constexpr int kMaxStartRanges = 4;
-// States of a walk table at most, and instructions one table entry may pass.
-constexpr uint32_t kMaxDfaStates = 64;
-constexpr int kMaxDfaSteps = 256;
+// States of a walk table at most, instructions one table entry may pass, and distinct lists
+// of group marks; they bound the table's size and the time compiling spends on it.
+constexpr uint32_t kMaxDfaStates = 32;
+constexpr int kMaxDfaSteps = 64;
+constexpr size_t kMaxDfaMarkLists = 64;
 constexpr uint32_t kDfaMatch = 0xFFFE;  // the match ends before the byte
 constexpr uint32_t kDfaFail = 0xFFFF;
 
@@ -867,11 +869,13 @@ private:
     }
 
     // Numbers the walk's states: one per instruction, one more per further byte of a string,
-    // and for a repeat that needs a first byte, one before it and one in the run.
+    // and for a repeat that needs a first byte, one before it and one in the run. Says
+    // whether the program is worth a table.
     bool NumberStates(std::vector<uint32_t>& stateOf, uint32_t& count) const {
         const std::vector<Inst>& code = m_program.code;
         stateOf.assign(code.size() + 1, 0);
         count = 0;
+        bool repeats = false;
         for (size_t pc = 0; pc < code.size(); ++pc) {
             const Inst& inst = code[pc];
             stateOf[pc] = count;
@@ -882,12 +886,16 @@ private:
             } else {
                 count += 1;
             }
-            if ((inst.op == kOpRepGreedy || inst.op == kOpRepLazy) && inst.b != 0) {
-                return false;  // a run memchr finds faster than any table
+            if (inst.op == kOpRepGreedy || inst.op == kOpRepLazy) {
+                if (inst.b != 0) {
+                    return false;  // a run memchr finds faster than any table
+                }
+                repeats = true;
             }
         }
         stateOf[code.size()] = count;
-        return count <= kMaxDfaStates;
+        // Without repeats an attempt is a few compares at most: not worth a table.
+        return repeats && count <= kMaxDfaStates;
     }
 
     // Where the walk goes from `pc` (its `sub`-th state) when the next byte is c: the marks it
@@ -997,11 +1005,11 @@ private:
                         const auto known = std::find(markLists.begin(), markLists.end(), marks);
                         markIndex = static_cast<uint32_t>(known - markLists.begin());
                         if (known == markLists.end()) {
+                            if (markLists.size() == kMaxDfaMarkLists) {
+                                return;
+                            }
                             markLists.push_back(marks);
                         }
-                    }
-                    if (markIndex > 0xFFFF) {
-                        return;
                     }
                     table[state * kSetSize + c] = target | (markIndex << 16);
                 }
@@ -1963,24 +1971,44 @@ bool CPatternMatcher::Impl::SearchFrom(const unsigned char* text, size_t size, s
 
 namespace {
 
-// Split and Replace are called over and over with the same constant pattern (once per path,
-// for instance), so each thread keeps the last pattern it compiled for them.
+// Split and Replace are called over and over with a few constant patterns (a split of each
+// request, a replace per path argument, on the same thread), so each thread keeps the last
+// few patterns it compiled for them, the one used last looked at first.
+constexpr size_t kCachedPatterns = 4;
+
+struct CachedPattern {
+    CPatternMatcher matcher;
+    std::string pattern;
+    bool caseSensitive = true;
+    bool valid = false;
+};
+
 CPatternMatcher& CachedMatcher(const char* pattern, bool caseSensitive) {
-    thread_local CPatternMatcher matcher;
-    thread_local std::string lastPattern;
-    thread_local bool lastCaseSensitive = true;
-    thread_local bool valid = false;
-    if (!valid || pattern == nullptr || lastCaseSensitive != caseSensitive ||
-        std::strcmp(lastPattern.c_str(), pattern) != 0) {
-        valid = false;
-        matcher.Compile(pattern, caseSensitive);
-        if (pattern != nullptr) {
-            lastPattern.assign(pattern);
-            lastCaseSensitive = caseSensitive;
-            valid = true;
+    thread_local CachedPattern cache[kCachedPatterns];
+    thread_local size_t lastUsed = 0;
+    thread_local size_t oldest = 0;  // entries are replaced in the order they were filled
+    if (pattern != nullptr) {
+        for (size_t k = 0; k < kCachedPatterns; ++k) {
+            const size_t index = (lastUsed + k) % kCachedPatterns;
+            CachedPattern& entry = cache[index];
+            if (entry.valid && entry.caseSensitive == caseSensitive &&
+                std::strcmp(entry.pattern.c_str(), pattern) == 0) {
+                lastUsed = index;
+                return entry.matcher;
+            }
         }
     }
-    return matcher;
+    CachedPattern& entry = cache[oldest];
+    lastUsed = oldest;
+    oldest = (oldest + 1) % kCachedPatterns;
+    entry.valid = false;
+    entry.matcher.Compile(pattern, caseSensitive);
+    if (pattern != nullptr) {
+        entry.pattern.assign(pattern);
+        entry.caseSensitive = caseSensitive;
+        entry.valid = true;
+    }
+    return entry.matcher;
 }
 
 const unsigned char* Bytes(std::string_view text) {
