@@ -99,6 +99,8 @@ struct Inst {
     // a dispatch each.
     uint32_t close;
     uint32_t open;
+    // One-pass code only: the instruction that follows, past any plain jumps.
+    uint32_t next;
 };
 
 enum FrameKind : uint32_t {
@@ -1080,6 +1082,24 @@ private:
                 inst.a = newPc[inst.a];
             }
         }
+        // Each instruction names its successor, and a jump without group marks is skipped
+        // on the way there (alternatives end in one), sparing a dispatch.
+        auto pastJumps = [&out](uint32_t pc) {
+            for (size_t hops = 0; hops < out.size() && out[pc].op == kOpJump &&
+                                  out[pc].close == 0 && out[pc].open == 0;
+                 ++hops) {
+                pc = out[pc].a;
+            }
+            return pc;
+        };
+        for (uint32_t pc = 0; pc < out.size(); ++pc) {
+            Inst& inst = out[pc];
+            inst.next = inst.op == kOpMatch ? pc : pastJumps(pc + 1);
+            if (inst.op == kOpSplit) {
+                inst.a = pastJumps(inst.a);
+                inst.b = pastJumps(inst.b);
+            }
+        }
     }
 
     uint8_t RepeatFlags(uint32_t pc) {
@@ -1357,7 +1377,7 @@ inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, s
             case kOpChar:
                 if (pos < n && uint32_t{t[pos]} == in.a) {
                     ++pos;
-                    ++pc;
+                    pc = in.next;
                     continue;
                 }
                 return 0;
@@ -1372,19 +1392,19 @@ inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, s
                     }
                 }
                 pos += in.b;
-                ++pc;
+                pc = in.next;
                 continue;
             }
             case kOpClass:
                 if (pos < n && sets[in.a + t[pos]]) {
                     ++pos;
-                    ++pc;
+                    pc = in.next;
                     continue;
                 }
                 return 0;
             case kOpEnd:
                 if (pos == n) {
-                    ++pc;
+                    pc = in.next;
                     continue;
                 }
                 return 0;
@@ -1404,12 +1424,12 @@ inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, s
                 continue;
             case kOpOpen:
                 pend[in.a] = pos;
-                ++pc;
+                pc = in.next;
                 continue;
             case kOpClose:
                 spans[2 * size_t{in.a}] = pend[in.a];
                 spans[2 * size_t{in.a} + 1] = pos;
-                ++pc;
+                pc = in.next;
                 continue;
             case kOpRepGreedy:
             case kOpRepLazy: {
@@ -1429,7 +1449,7 @@ inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, s
                     return 0;
                 }
                 pos = q;
-                ++pc;
+                pc = in.next;
                 continue;
             }
             case kOpMatch:
