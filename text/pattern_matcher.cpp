@@ -17,6 +17,13 @@
 //   picks candidate start positions (memchr for a single byte or a literal prefix), and a byte
 //   that every match consumes ends a search as soon as the rest of the text lacks it. A run of
 //   "[^c]" is found with memchr for c.
+// - When those sets decide every branch by the next byte and no repeat ever has to give bytes
+//   back (its continuation cannot start on a byte of its set, or the rest always matches), the
+//   interpreter would never push anything: such a "one-pass" program runs on RunOnePass, the
+//   same walk without a stack, with group marks folded into the instructions they precede.
+//   A one-pass program whose repeats cover short stretches is also compiled into a table of
+//   walk states by next byte (RunWalk). Both take exactly the interpreter's path, which the
+//   tests check against the interpreter itself.
 // - "*" and "+" on a term that can match empty text are refused at compile time, so no loop can
 //   spin without consuming and the interpreter needs no progress checks.
 #include "text/pattern_matcher.h"
