@@ -2,8 +2,9 @@
 // A pattern whose first byte is a digit 0-5 instead picks one of the store's own patterns and
 // the rest of the input is a long text for it; any other pattern is fuzzed on a short text,
 // because a backtracking matcher may take exponential time on hostile patterns by design.
-// Besides memory safety it checks that reported spans lie inside the text and that Split and
-// Replace agree with each other.
+// Besides memory safety it checks that reported spans lie inside the text, that Split and
+// Replace agree with each other, and that a scan finds the same matches and groups whether a
+// pattern that qualifies runs on the one-pass walk or on the backtracking interpreter.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -64,6 +65,29 @@ void Exercise(const std::string& pattern, std::string_view text, bool caseSensit
         // The leftmost match found from its own start is the same match.
         Check(matcher.Match(text, start));
         Check(matcher.MatchStart() == start && matcher.MatchEnd() == end);
+    }
+    // The same scan on the backtracking interpreter alone reports the same matches.
+    CPatternMatcher plain;
+    Check(plain.Compile(pattern.c_str(), caseSensitive) == kPatternOk);
+    plain.AllowOnePass(false);
+    size_t from = 0;
+    for (;;) {
+        const bool found = matcher.Match(text, from);
+        Check(plain.Match(text, from) == found);
+        if (!found) {
+            break;
+        }
+        Check(plain.MatchStart() == matcher.MatchStart() && plain.MatchEnd() == matcher.MatchEnd());
+        for (int i = 0; i < matcher.GroupCount(); ++i) {
+            std::ptrdiff_t offset = 0;
+            std::ptrdiff_t plainOffset = 0;
+            Check(matcher.Group(i, &offset) == plain.Group(i, &plainOffset));
+            Check(offset == plainOffset);
+        }
+        if (matcher.MatchEnd() == matcher.MatchStart() || matcher.MatchEnd() >= text.size()) {
+            break;
+        }
+        from = matcher.MatchEnd();
     }
     // Split and Replace stop on a match of empty text, so any pattern is safe here.
     const std::vector<std::string> pieces =

@@ -17,6 +17,13 @@
 //   picks candidate start positions (memchr for a single byte or a literal prefix), and a byte
 //   that every match consumes ends a search as soon as the rest of the text lacks it. A run of
 //   "[^c]" is found with memchr for c.
+// - When those sets decide every branch by the next byte and no repeat ever has to give bytes
+//   back (its continuation cannot start on a byte of its set, or the rest always matches), the
+//   interpreter would never push anything: such a "one-pass" program runs on RunOnePass, the
+//   same walk without a stack, with group marks folded into the instructions they precede.
+//   A one-pass program whose repeats cover short stretches is also compiled into a table of
+//   walk states by next byte (RunWalk). Both take exactly the interpreter's path, which the
+//   tests check against the interpreter itself.
 // - "*" and "+" on a term that can match empty text are refused at compile time, so no loop can
 //   spin without consuming and the interpreter needs no progress checks.
 #include "text/pattern_matcher.h"
@@ -48,6 +55,16 @@ constexpr uint32_t kAllSet = 0;  // offset of the set that allows everything
 constexpr size_t kInitialStack = 256;
 constexpr size_t kKeptStack = 65536;  // the shared Split/Replace matcher keeps no more than this
 constexpr size_t kMaxSplitReserve = 1024;
+constexpr size_t kKeptScratch = 65536;  // nor a scratch buffer larger than this
+constexpr int kMaxStartRanges = 4;
+// States of a walk table at most, instructions one table entry may pass, and distinct lists
+// of group marks; they bound the table's size and the time compiling spends on it.
+constexpr uint32_t kMaxDfaStates = 32;
+constexpr int kMaxDfaSteps = 64;
+constexpr size_t kMaxDfaMarkLists = 64;
+constexpr uint32_t kDfaMatch = 0xFFFE;  // the match ends before the byte
+constexpr uint32_t kDfaFail = 0xFFFF;
+static_assert(kMaxDfaStates * kSetSize < kDfaMatch, "a row offset must fit below the codes");
 
 enum OpCode : uint8_t {
     kOpChar,       // a: byte
@@ -68,13 +85,30 @@ enum OpCode : uint8_t {
     kOpMatch,
 };
 
+// Facts about a repeat that spare the interpreter work; none of them changes which path wins.
+enum RepeatFlag : uint8_t {
+    // The continuation cannot start on a byte of the repeated set, so only the end of the
+    // run can be followed: no shorter or longer run is worth remembering.
+    kRepeatRunEndOnly = 1,
+    // The rest of the pattern matches whatever follows, so the first choice is final.
+    kRepeatRestAlwaysMatches = 2,
+};
+
 struct Inst {
     OpCode op;
     uint8_t min;
+    uint8_t flags;  // RepeatFlag bits for the repeats
     uint32_t a;
     uint32_t b;
     uint32_t ga;
     uint32_t gb;
+    // One-pass code only: 1 + a group to close, then 1 + a group to open, before the
+    // instruction itself runs (0: none). Folding group marks into their successor spares
+    // a dispatch each.
+    uint32_t close;
+    uint32_t open;
+    // One-pass code only: the instruction that follows, past any plain jumps.
+    uint32_t next;
 };
 
 enum FrameKind : uint32_t {
@@ -160,6 +194,29 @@ struct Program {
     uint32_t startSet = kAllSet;
     // Bytes every match begins with, checked before the interpreter starts.
     std::string prefix;
+    // The bytes (and end of text) that can follow the prefix; kAllSet when any can.
+    uint32_t followSet = kAllSet;
+    // The start set as up to four ranges of byte values, for a scan that tests sixteen
+    // positions at once: each range's first value and width, repeated sixteen times so a
+    // single load fills a register. Unused slots repeat the first range; rangeCount 0 when
+    // the set needs more ranges.
+    int rangeCount = 0;
+    uint8_t rangeLow[4][16] = {};
+    uint8_t rangeWidth[4][16] = {};
+    // No branch point ever needs remembering: every choice is decided by the next byte and
+    // every repeat by its run, so a match is one walk without a stack (see RunOnePass).
+    bool onePass = false;
+    std::vector<Inst> onePassCode;  // the code with group marks folded in, when onePass
+    // A one-pass program whose repeats all run over short stretches (none ends at a single
+    // byte memchr could find) also gets a table: for each state of the walk and each next
+    // byte (or the end of the text), the state after that byte, or "match ends here", or
+    // "no match", plus the group marks passed on the way. One lookup per byte then replaces
+    // an instruction dispatch per step. Entries: low 16 bits the target, high 16 bits the
+    // index of the marks in dfaMarks (0: none). States are named by the offset of their row.
+    std::vector<uint32_t> dfa;
+    uint32_t dfaStart = 0;
+    // Per index, the marks in order: group * 2 + 1 for a close, group * 2 for an open.
+    std::vector<std::vector<uint32_t>> dfaMarks;
     // A byte every match consumes (-1 if none is known): once the text holds no more of it
     // from a start position on, no later start can match either.
     int requiredByte = -1;
@@ -192,6 +249,7 @@ public:
         Emit(root);
         EmitInst(kOpMatch);
         ComputeGuards();
+        ComputeOnePass();
         ComputePrefix();
         FindRequiredByte(root);
         return kPatternOk;
@@ -751,6 +809,7 @@ private:
                 At(pc).gb = GuardFor(At(pc).b);
             } else if (op == kOpRepGreedy || op == kOpRepLazy) {
                 At(pc).ga = GuardFor(pc + 1);
+                At(pc).flags = RepeatFlags(pc);
                 if (At(pc).b != 0) {
                     const uint8_t* guard = m_program.sets.data() + At(pc).ga;
                     const size_t stop = At(pc).b - 1;
@@ -785,12 +844,337 @@ private:
             m_program.startByte = last;
         } else {
             m_program.startSet = AddSet(set);
+            FindStartRanges(set);
         }
     }
 
-    // The literal bytes at the start of every path, as far as they are plain characters.
-    void ComputePrefix() {
+    void ComputeOnePass() {
+        const uint8_t* sets = m_program.sets.data();
         for (const Inst& inst : m_program.code) {
+            switch (inst.op) {
+                case kOpBackRef:
+                case kOpNegBegin:
+                case kOpNegEnd:
+                    return;
+                case kOpSplit:
+                    for (size_t value = 0; value < kSetSize; ++value) {
+                        if (sets[inst.ga + value] && sets[inst.gb + value]) {
+                            return;
+                        }
+                    }
+                    break;
+                case kOpRepGreedy:
+                case kOpRepLazy:
+                    if (inst.flags == 0) {
+                        return;
+                    }
+                    break;
+                default:
+                    break;
+            }
+        }
+        m_program.onePass = true;
+        FoldGroupMarks();
+        BuildWalkTable();
+    }
+
+    // Numbers the walk's states: one per instruction, one more per further byte of a string,
+    // and for a repeat that needs a first byte, one before it and one in the run. Says
+    // whether the program is worth a table.
+    bool NumberStates(std::vector<uint32_t>& stateOf, uint32_t& count) const {
+        const std::vector<Inst>& code = m_program.code;
+        stateOf.assign(code.size() + 1, 0);
+        count = 0;
+        bool repeats = false;
+        for (size_t pc = 0; pc < code.size(); ++pc) {
+            const Inst& inst = code[pc];
+            stateOf[pc] = count;
+            if (inst.op == kOpString) {
+                count += inst.b;
+            } else if ((inst.op == kOpRepGreedy || inst.op == kOpRepLazy) && inst.min != 0) {
+                count += 2;
+            } else {
+                count += 1;
+            }
+            if (inst.op == kOpRepGreedy || inst.op == kOpRepLazy) {
+                if (inst.b != 0) {
+                    return false;  // a run memchr finds faster than any table
+                }
+                repeats = true;
+            }
+        }
+        stateOf[code.size()] = count;
+        // Without repeats an attempt is a few compares at most: not worth a table.
+        return repeats && count <= kMaxDfaStates;
+    }
+
+    // Where the walk goes from `pc` (its `sub`-th state) when the next byte is c: the marks it
+    // passes, and the state after consuming c, kDfaMatch or kDfaFail.
+    bool Resolve(const std::vector<uint32_t>& stateOf, uint32_t pc, uint32_t sub, size_t c,
+                 std::vector<uint32_t>& marks, uint32_t& target) const {
+        const std::vector<Inst>& code = m_program.code;
+        const uint8_t* sets = m_program.sets.data();
+        marks.clear();
+        for (int steps = 0; steps < kMaxDfaSteps; ++steps) {
+            const Inst& inst = code[pc];
+            const bool byte = c != kEndOfText;
+            target = kDfaFail;
+            switch (inst.op) {
+                case kOpOpen:
+                case kOpClose:
+                    marks.push_back(inst.a * 2 + (inst.op == kOpClose ? 1 : 0));
+                    ++pc;
+                    sub = 0;
+                    continue;
+                case kOpJump:
+                    pc = inst.a;
+                    sub = 0;
+                    continue;
+                case kOpSplit:
+                    if (!sets[inst.ga + c] && !sets[inst.gb + c]) {
+                        return true;
+                    }
+                    pc = sets[inst.ga + c] ? inst.a : inst.b;
+                    sub = 0;
+                    continue;
+                case kOpEnd:
+                    if (byte) {
+                        return true;
+                    }
+                    ++pc;
+                    continue;
+                case kOpMatch:
+                    target = kDfaMatch;
+                    return true;
+                case kOpChar:
+                    if (byte && c == inst.a) {
+                        target = stateOf[pc + 1];
+                    }
+                    return true;
+                case kOpClass:
+                    if (byte && sets[inst.a + c]) {
+                        target = stateOf[pc + 1];
+                    }
+                    return true;
+                case kOpString:
+                    if (byte && c == static_cast<unsigned char>(m_program.literals[inst.a + sub])) {
+                        target = sub + 1 < inst.b ? stateOf[pc] + sub + 1 : stateOf[pc + 1];
+                    }
+                    return true;
+                case kOpRepGreedy:
+                case kOpRepLazy: {
+                    const bool inSet = byte && sets[inst.a + c];
+                    const uint32_t run = stateOf[pc] + (inst.min != 0 ? 1 : 0);
+                    if (inst.min != 0 && sub == 0) {
+                        if (inSet) {
+                            target = run;
+                        }
+                        return true;
+                    }
+                    // A lazy repeat whose rest always matches stops at once; any other one
+                    // in a one-pass program runs to the end of its run and goes on there.
+                    const bool stop =
+                        inst.op == kOpRepLazy && (inst.flags & kRepeatRestAlwaysMatches) != 0;
+                    if (inSet && !stop) {
+                        target = run;
+                        return true;
+                    }
+                    ++pc;
+                    sub = 0;
+                    continue;
+                }
+                case kOpBackRef:
+                case kOpNegBegin:
+                case kOpNegEnd:
+                    return false;
+            }
+        }
+        return false;
+    }
+
+    void BuildWalkTable() {
+        std::vector<uint32_t> stateOf;
+        uint32_t states = 0;
+        if (!NumberStates(stateOf, states)) {
+            return;
+        }
+        const std::vector<Inst>& code = m_program.code;
+        std::vector<uint32_t> table(static_cast<size_t>(states) * kSetSize, kDfaFail);
+        std::vector<std::vector<uint32_t>> markLists(1);
+        std::vector<uint32_t> marks;
+        for (uint32_t pc = 0; pc < code.size(); ++pc) {
+            const uint32_t next = stateOf[pc + 1];
+            for (uint32_t state = stateOf[pc]; state < next; ++state) {
+                for (size_t c = 0; c < kSetSize; ++c) {
+                    uint32_t target = kDfaFail;
+                    if (!Resolve(stateOf, pc, state - stateOf[pc], c, marks, target)) {
+                        return;
+                    }
+                    uint32_t markIndex = 0;
+                    if (!marks.empty()) {
+                        const auto known = std::find(markLists.begin(), markLists.end(), marks);
+                        markIndex = static_cast<uint32_t>(known - markLists.begin());
+                        if (known == markLists.end()) {
+                            if (markLists.size() == kMaxDfaMarkLists) {
+                                return;
+                            }
+                            markLists.push_back(marks);
+                        }
+                    }
+                    // A target is stored as the offset of its row, which spares the walk a
+                    // multiplication per byte.
+                    const uint32_t row =
+                        target < kDfaMatch ? static_cast<uint32_t>(target * kSetSize) : target;
+                    table[state * kSetSize + c] = row | (markIndex << 16);
+                }
+            }
+        }
+        m_program.dfa = std::move(table);
+        m_program.dfaMarks = std::move(markLists);
+        m_program.dfaStart = static_cast<uint32_t>(stateOf[0] * kSetSize);
+    }
+
+    static bool IsGroupMark(OpCode op) { return op == kOpOpen || op == kOpClose; }
+
+    // Builds the one-pass code: a run of group marks that is one mark, or a close followed by
+    // an open, joins the instruction after it, unless a jump lands inside the run or on that
+    // instruction (the marks would then run where they did not before).
+    void FoldGroupMarks() {
+        const std::vector<Inst>& code = m_program.code;
+        std::vector<bool> target(code.size() + 1, false);
+        for (const Inst& inst : code) {
+            if (inst.op == kOpSplit) {
+                target[inst.a] = true;
+                target[inst.b] = true;
+            } else if (inst.op == kOpJump) {
+                target[inst.a] = true;
+            }
+        }
+        std::vector<uint32_t> newPc(code.size(), 0);
+        std::vector<Inst>& out = m_program.onePassCode;
+        out.clear();
+        size_t i = 0;
+        while (i < code.size()) {
+            if (!IsGroupMark(code[i].op)) {
+                newPc[i] = static_cast<uint32_t>(out.size());
+                out.push_back(code[i]);
+                ++i;
+                continue;
+            }
+            size_t j = i;  // the instruction after the run; the code ends in kOpMatch
+            while (IsGroupMark(code[j].op)) {
+                ++j;
+            }
+            bool foldable =
+                j - i == 1 || (j - i == 2 && code[i].op == kOpClose && code[i + 1].op == kOpOpen);
+            for (size_t k = i + 1; k <= j && foldable; ++k) {
+                foldable = !target[k];
+            }
+            if (!foldable) {
+                for (; i < j; ++i) {
+                    newPc[i] = static_cast<uint32_t>(out.size());
+                    out.push_back(code[i]);
+                }
+                continue;
+            }
+            Inst folded = code[j];
+            for (size_t k = i; k < j; ++k) {
+                newPc[k] = static_cast<uint32_t>(out.size());
+                (code[k].op == kOpClose ? folded.close : folded.open) = code[k].a + 1;
+            }
+            newPc[j] = static_cast<uint32_t>(out.size());
+            out.push_back(folded);
+            i = j + 1;
+        }
+        for (Inst& inst : out) {
+            if (inst.op == kOpSplit) {
+                inst.a = newPc[inst.a];
+                inst.b = newPc[inst.b];
+            } else if (inst.op == kOpJump) {
+                inst.a = newPc[inst.a];
+            }
+        }
+        // Each instruction names its successor, and a jump without group marks is skipped
+        // on the way there (alternatives end in one), sparing a dispatch.
+        auto pastJumps = [&out](uint32_t pc) {
+            for (size_t hops = 0; hops < out.size() && out[pc].op == kOpJump &&
+                                  out[pc].close == 0 && out[pc].open == 0;
+                 ++hops) {
+                pc = out[pc].a;
+            }
+            return pc;
+        };
+        for (uint32_t pc = 0; pc < out.size(); ++pc) {
+            Inst& inst = out[pc];
+            inst.next = inst.op == kOpMatch ? pc : pastJumps(pc + 1);
+            if (inst.op == kOpSplit) {
+                inst.a = pastJumps(inst.a);
+                inst.b = pastJumps(inst.b);
+            }
+        }
+    }
+
+    uint8_t RepeatFlags(uint32_t pc) {
+        const uint8_t* set = m_program.sets.data() + At(pc).a;
+        const uint8_t* guard = m_program.sets.data() + At(pc).ga;
+        uint8_t flags = kRepeatRunEndOnly;
+        for (size_t value = 0; value < kEndOfText; ++value) {
+            if (set[value] && guard[value]) {
+                flags = 0;
+                break;
+            }
+        }
+        // A straight run of group marks and optional repeats up to the end always matches.
+        for (uint32_t next = pc + 1; next < Here(); ++next) {
+            const Inst& inst = At(next);
+            if (inst.op == kOpMatch) {
+                flags |= kRepeatRestAlwaysMatches;
+                break;
+            }
+            const bool optionalRepeat =
+                (inst.op == kOpRepGreedy || inst.op == kOpRepLazy) && inst.min == 0;
+            if (!optionalRepeat && inst.op != kOpOpen && inst.op != kOpClose) {
+                break;
+            }
+        }
+        return flags;
+    }
+
+    // Splits the start set into ranges of byte values when a few ranges cover it.
+    void FindStartRanges(const uint8_t* set) {
+        int ranges = 0;
+        size_t value = 0;
+        while (value < kEndOfText) {
+            if (!set[value]) {
+                ++value;
+                continue;
+            }
+            size_t high = value;
+            while (high + 1 < kEndOfText && set[high + 1]) {
+                ++high;
+            }
+            if (ranges == kMaxStartRanges) {
+                m_program.rangeCount = 0;
+                return;
+            }
+            std::memset(m_program.rangeLow[ranges], static_cast<int>(value), 16);
+            std::memset(m_program.rangeWidth[ranges], static_cast<int>(high - value), 16);
+            ++ranges;
+            value = high + 1;
+        }
+        for (int unused = ranges; unused < kMaxStartRanges; ++unused) {
+            std::memcpy(m_program.rangeLow[unused], m_program.rangeLow[0], 16);
+            std::memcpy(m_program.rangeWidth[unused], m_program.rangeWidth[0], 16);
+        }
+        m_program.rangeCount = ranges;
+    }
+
+    // The literal bytes at the start of every path, as far as they are plain characters, and
+    // the set of bytes that can come right after them.
+    void ComputePrefix() {
+        uint32_t pc = 0;
+        for (; pc < Here(); ++pc) {
+            const Inst& inst = At(pc);
             if (inst.op == kOpChar) {
                 m_program.prefix.push_back(static_cast<char>(inst.a));
             } else if (inst.op == kOpString) {
@@ -798,6 +1182,13 @@ private:
             } else if (inst.op != kOpOpen && inst.op != kOpClose) {
                 break;
             }
+        }
+        if (m_program.prefix.empty() || m_program.anchored) {
+            return;
+        }
+        uint8_t set[kSetSize];
+        if (FirstSet(pc, set) && std::count(set, set + kSetSize, 0) != 0) {
+            m_program.followSet = AddSet(set);
         }
     }
 
@@ -858,21 +1249,26 @@ struct CPatternMatcher::Impl {
     std::string patternText;
     bool caseSensitive = true;
     bool compiled = false;
+    bool onePassAllowed = true;
     int lastError = kPatternMissing;
 
     // Match state, reused from call to call.
     Frame* stack = nullptr;
     size_t stackCapacity = 0;
-    std::vector<size_t> span;     // start and end per group, relative to the searched text
+    // Start and end per group: relative to the searched text while matching, then, after a
+    // successful Match, to the caller's text.
+    std::vector<size_t> span;
     std::vector<size_t> pending;  // start of each group while it is open
     std::string lowered;
+    std::string scratch;  // where Replace assembles its result
 
     // The last successful match, in offsets from the start of the caller's text.
     bool matched = false;
     size_t matchStart = 0;
     size_t matchEnd = 0;
-    std::vector<size_t> matchSpan;
-    std::string matchText;  // the matched bytes, so groups outlive the caller's buffer
+    // The matched bytes, so groups outlive the caller's buffer; only grows, so a scan copies
+    // each match without allocating.
+    std::string matchText;
 
     Impl() {
         stack = static_cast<Frame*>(std::malloc(kInitialStack * sizeof(Frame)));
@@ -896,8 +1292,12 @@ struct CPatternMatcher::Impl {
         return true;
     }
 
-    // Gives back what one deep match made the stack grow to.
+    // Gives back what one deep match made the stack (and one long Replace the scratch
+    // buffer) grow to.
     void TrimStack() {
+        if (scratch.size() > kKeptScratch) {
+            std::string().swap(scratch);
+        }
         if (stackCapacity <= kKeptStack) {
             return;
         }
@@ -909,10 +1309,202 @@ struct CPatternMatcher::Impl {
     }
 
     int Run(const unsigned char* text, size_t length, size_t start, size_t& endOut);
-    int Search(const unsigned char* text, size_t length, size_t& startOut, size_t& endOut);
+    inline int RunOnePass(const unsigned char* text, size_t length, size_t start, size_t& endOut);
+    inline int RunWalk(const unsigned char* text, size_t length, size_t start, size_t& endOut);
+    template <bool kOnePass>
+    int Attempt(const unsigned char* text, size_t length, size_t start, size_t& endOut) {
+        if (!kOnePass) {
+            return Run(text, length, start, endOut);
+        }
+        return program.dfa.empty() ? RunOnePass(text, length, start, endOut)
+                                   : RunWalk(text, length, start, endOut);
+    }
+    template <bool kOnePass>
+    int SearchWith(const unsigned char* text, size_t length, size_t from, size_t& startOut,
+                   size_t& endOut);
+    template <bool kOnePass, typename Sink>
+    int ScanWith(const unsigned char* text, size_t length, size_t from, Sink&& sink);
+    template <typename Sink>
+    int Scan(const unsigned char* text, size_t size, size_t from, Sink&& sink);
+    int Search(const unsigned char* text, size_t length, size_t from, size_t& startOut,
+               size_t& endOut);
     bool SearchFrom(const unsigned char* text, size_t size, size_t from, size_t& start,
                     size_t& end);
 };
+
+namespace {
+
+// Where a run of the repeat's set that begins at q ends.
+inline size_t RunEnd(const Inst& rep, const uint8_t* set, const unsigned char* t, size_t n,
+                     size_t q) {
+    if (rep.b != 0) {
+#ifdef __SSE2__
+        // Most runs are short: the first sixteen bytes are tested in place, which costs
+        // less than a call to memchr.
+        if (q + 16 <= n) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + q));
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+                _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(rep.b - 1)))));
+            if (mask != 0) {
+                return q + static_cast<size_t>(__builtin_ctz(mask));
+            }
+            q += 16;
+        }
+#endif
+        const void* stop = std::memchr(t + q, static_cast<int>(rep.b - 1), n - q);
+        return stop != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(stop) - t)
+                               : n;
+    }
+    while (q < n && set[t[q]]) {
+        ++q;
+    }
+    return q;
+}
+
+}  // namespace
+
+// One attempt at `start` for a one-pass program. It takes exactly the path Run takes, which in
+// such a program never pushes a frame, so a failed test ends the attempt and groups need no
+// undoing.
+inline int CPatternMatcher::Impl::RunOnePass(const unsigned char* t, size_t n, size_t start,
+                                             size_t& endOut) {
+    const Inst* const code = program.onePassCode.data();
+    const uint8_t* const sets = program.sets.data();
+    const char* const literals = program.literals.data();
+    size_t* const spans = span.data();
+    size_t* const pend = pending.data();
+    std::fill(span.begin(), span.end(), kUnset);
+    uint32_t pc = 0;
+    size_t pos = start;
+    for (;;) {
+        const Inst& in = code[pc];
+        if (in.close != 0) {
+            spans[2 * size_t{in.close - 1}] = pend[in.close - 1];
+            spans[2 * size_t{in.close - 1} + 1] = pos;
+        }
+        if (in.open != 0) {
+            pend[in.open - 1] = pos;
+        }
+        switch (in.op) {
+            case kOpChar:
+                if (pos < n && uint32_t{t[pos]} == in.a) {
+                    ++pos;
+                    pc = in.next;
+                    continue;
+                }
+                return 0;
+            case kOpString: {
+                if (n - pos < in.b) {
+                    return 0;
+                }
+                const char* literal = literals + in.a;
+                for (uint32_t k = 0; k < in.b; ++k) {
+                    if (t[pos + k] != static_cast<unsigned char>(literal[k])) {
+                        return 0;
+                    }
+                }
+                pos += in.b;
+                pc = in.next;
+                continue;
+            }
+            case kOpClass:
+                if (pos < n && sets[in.a + t[pos]]) {
+                    ++pos;
+                    pc = in.next;
+                    continue;
+                }
+                return 0;
+            case kOpEnd:
+                if (pos == n) {
+                    pc = in.next;
+                    continue;
+                }
+                return 0;
+            case kOpSplit: {
+                const size_t next = pos < n ? size_t{t[pos]} : kEndOfText;
+                if (sets[in.ga + next]) {
+                    pc = in.a;
+                } else if (sets[in.gb + next]) {
+                    pc = in.b;
+                } else {
+                    return 0;
+                }
+                continue;
+            }
+            case kOpJump:
+                pc = in.a;
+                continue;
+            case kOpOpen:
+                pend[in.a] = pos;
+                pc = in.next;
+                continue;
+            case kOpClose:
+                spans[2 * size_t{in.a}] = pend[in.a];
+                spans[2 * size_t{in.a} + 1] = pos;
+                pc = in.next;
+                continue;
+            case kOpRepGreedy:
+            case kOpRepLazy: {
+                const uint8_t* set = sets + in.a;
+                size_t q = pos;
+                if (in.min != 0) {
+                    if (q >= n || !set[t[q]]) {
+                        return 0;
+                    }
+                    ++q;
+                }
+                const bool restMatches = (in.flags & kRepeatRestAlwaysMatches) != 0;
+                if (in.op == kOpRepGreedy || !restMatches) {
+                    q = RunEnd(in, set, t, n, q);
+                }
+                if (!restMatches && !sets[in.ga + (q < n ? size_t{t[q]} : kEndOfText)]) {
+                    return 0;
+                }
+                pos = q;
+                pc = in.next;
+                continue;
+            }
+            case kOpMatch:
+                endOut = pos;
+                return 1;
+            case kOpBackRef:
+            case kOpNegBegin:
+            case kOpNegEnd:
+                return 0;  // never in a one-pass program
+        }
+    }
+}
+
+// One attempt of a one-pass program on its walk table: a lookup per byte, the group marks of
+// an entry applied at the position before its byte.
+inline int CPatternMatcher::Impl::RunWalk(const unsigned char* t, size_t n, size_t start,
+                                          size_t& endOut) {
+    const uint32_t* const table = program.dfa.data();
+    size_t* const spans = span.data();
+    size_t* const pend = pending.data();
+    std::fill(span.begin(), span.end(), kUnset);
+    uint32_t row = program.dfaStart;
+    for (size_t pos = start;; ++pos) {
+        const size_t c = pos < n ? size_t{t[pos]} : kEndOfText;
+        const uint32_t entry = table[row + c];
+        if ((entry >> 16) != 0) {
+            for (const uint32_t mark : program.dfaMarks[entry >> 16]) {
+                const size_t group = mark / 2;
+                if ((mark & 1) != 0) {
+                    spans[2 * group] = pend[group];
+                    spans[2 * group + 1] = pos;
+                } else {
+                    pend[group] = pos;
+                }
+            }
+        }
+        row = entry & 0xFFFF;
+        if (row >= kDfaMatch) {
+            endOut = pos;
+            return row == kDfaMatch ? 1 : 0;
+        }
+    }
+}
 
 // One backtracking attempt at `start`. Returns 1 on a match, 0 when none, -1 when the stack
 // could not grow.
@@ -1064,17 +1656,17 @@ int CPatternMatcher::Impl::Run(const unsigned char* t, size_t n, size_t start, s
                     }
                     low = pos + 1;
                 }
-                size_t q = low;
-                if (in.b != 0) {
-                    const void* stop = std::memchr(t + low, static_cast<int>(in.b - 1), n - low);
-                    q = stop != nullptr
-                            ? static_cast<size_t>(static_cast<const unsigned char*>(stop) - t)
-                            : n;
-                } else {
-                    while (q < n && set[t[q]]) {
-                        ++q;
+                const size_t q0 = RunEnd(in, set, t, n, low);
+                if (in.flags != 0) {
+                    // Either the rest takes anything or nothing but the run's end can go on.
+                    if ((in.flags & kRepeatRestAlwaysMatches) == 0 && !guard[at(q0)]) {
+                        break;
                     }
+                    pos = q0;
+                    ++pc;
+                    continue;
                 }
+                size_t q = q0;
                 bool found = guard[at(q)] != 0;
                 while (!found && q > low) {
                     --q;
@@ -1099,6 +1691,20 @@ int CPatternMatcher::Impl::Run(const unsigned char* t, size_t n, size_t start, s
                         break;
                     }
                     ++q;
+                }
+                if ((in.flags & kRepeatRestAlwaysMatches) != 0) {
+                    pos = q;  // the fewest repetitions already lead to a match
+                    ++pc;
+                    continue;
+                }
+                if ((in.flags & kRepeatRunEndOnly) != 0) {
+                    q = RunEnd(in, set, t, n, q);
+                    if (!guard[at(q)]) {
+                        break;
+                    }
+                    pos = q;
+                    ++pc;
+                    continue;
                 }
                 if (in.gb != 0) {
                     // Only the byte that ends the run can continue: jump straight to it.
@@ -1242,101 +1848,215 @@ size_t FindPrefix(const unsigned char* t, size_t n, size_t s, const unsigned cha
     return n;
 }
 
-}  // namespace
-
-// Leftmost search over text[0, length). Returns as Run does.
-int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t& startOut,
-                                  size_t& endOut) {
-    const Program& p = program;
-    if (p.anchored || n == 0) {
-        startOut = 0;
-        return Run(t, n, 0, endOut);
+// First position at or after s (s < n) whose byte is in the start set, or n. A set of a few
+// ranges is tested sixteen positions at a time; the first position is tried on its own
+// because a scan that continues after a match mostly stands on the next one already.
+size_t FindInStartSet(const Program& p, const unsigned char* t, size_t n, size_t s) {
+    const uint8_t* set = p.sets.data() + p.startSet;
+    if (set[t[s]]) {
+        return s;  // a scan that continues after a match mostly stands on the next one
     }
-    const uint8_t* set = p.startAny ? nullptr : p.sets.data() + p.startSet;
-    const unsigned char* prefix = reinterpret_cast<const unsigned char*>(p.prefix.data());
-    const size_t prefixLength = p.prefix.size();
-    size_t required = kUnset;  // next position of the required byte, once looked for
-    // The end of a non-empty text is never a start position.
-    size_t s = 0;
-    while (s < n) {
-        // Skip to the next byte that can begin a match.
-        if (prefixLength > 1) {
-            s = FindPrefix(t, n, s, prefix, prefixLength);
-            if (s == n) {
-                return 0;
+#ifdef __SSE2__
+    if (p.rangeCount != 0 && n >= 16) {
+        const auto* low = reinterpret_cast<const __m128i*>(p.rangeLow);
+        const auto* width = reinterpret_cast<const __m128i*>(p.rangeWidth);
+        // Bit i of the result: t[at + i] is in the set. In a range when byte - low, taken
+        // unsigned, is at most high - low.
+        auto hits = [&](size_t at) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+            __m128i found = _mm_setzero_si128();
+            for (int r = 0; r < kMaxStartRanges; ++r) {
+                const __m128i span = _mm_loadu_si128(width + r);
+                const __m128i shifted = _mm_sub_epi8(bytes, _mm_loadu_si128(low + r));
+                found = _mm_or_si128(found, _mm_cmpeq_epi8(_mm_max_epu8(shifted, span), span));
             }
-        } else if (prefixLength != 0 || p.startByte >= 0) {
-            // A scan that continues after a match mostly stands on the next one already.
-            const int first = prefixLength != 0 ? prefix[0] : p.startByte;
-            if (t[s] != first) {
-                const void* hit = std::memchr(t + s, first, n - s);
-                if (hit == nullptr) {
-                    return 0;
-                }
-                s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+            return static_cast<unsigned>(_mm_movemask_epi8(found));
+        };
+        while (s + 16 <= n) {
+            const unsigned mask = hits(s);
+            if (mask != 0) {
+                return s + static_cast<size_t>(__builtin_ctz(mask));
             }
-        } else if (set != nullptr) {
-            while (s < n && !set[t[s]]) {
-                ++s;
-            }
-            if (s == n) {
-                return 0;
-            }
+            s += 16;
         }
-        if (p.requiredByte >= 0 && (required == kUnset || required < s)) {
-            const void* hit = std::memchr(t + s, p.requiredByte, n - s);
-            if (hit == nullptr) {
-                return 0;
-            }
-            required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+        if (s == n) {
+            return n;
         }
-        const int result = Run(t, n, s, endOut);
-        if (result != 0) {
-            startOut = s;
-            return result;
-        }
+        // The last sixteen bytes, without those before s.
+        const unsigned mask = hits(n - 16) >> (16 - (n - s));
+        return mask != 0 ? s + static_cast<size_t>(__builtin_ctz(mask)) : n;
+    }
+#endif
+    while (s < n && !set[t[s]]) {
         ++s;
     }
-    return 0;
+    return s;
+}
+
+}  // namespace
+
+// Leftmost search over text[from, n); positions in and out count from text. Returns as Run
+// does.
+int CPatternMatcher::Impl::Search(const unsigned char* t, size_t n, size_t from, size_t& startOut,
+                                  size_t& endOut) {
+    return program.onePass && onePassAllowed ? SearchWith<true>(t, n, from, startOut, endOut)
+                                             : SearchWith<false>(t, n, from, startOut, endOut);
+}
+
+// The search loop, with the attempt at each start compiled in.
+template <bool kOnePass>
+int CPatternMatcher::Impl::SearchWith(const unsigned char* t, size_t n, size_t from,
+                                      size_t& startOut, size_t& endOut) {
+    return ScanWith<kOnePass>(t, n, from, [&startOut, &endOut](size_t start, size_t end) {
+        startOut = start;
+        endOut = end;
+        return false;
+    });
+}
+
+// One search after another, each from where the previous match ended, every match handed to
+// `sink(start, end)`, which says whether to go on. Returns 1 when the sink stopped, else what
+// the last search returned (0: no match, -1: out of memory). Keeping the whole scan in one
+// function spares a Replace or Split a call and its set-up per match.
+template <bool kOnePass, typename Sink>
+int CPatternMatcher::Impl::ScanWith(const unsigned char* t, size_t n, size_t from, Sink&& sink) {
+    const Program& p = program;
+    const unsigned char* prefix = reinterpret_cast<const unsigned char*>(p.prefix.data());
+    const size_t prefixLength = p.prefix.size();
+    const uint8_t* follow = p.followSet != kAllSet ? p.sets.data() + p.followSet : nullptr;
+    for (;;) {
+        int result = 0;
+        size_t start = from;
+        size_t end = from;
+        if (p.anchored || from == n) {
+            result = Attempt<kOnePass>(t, n, from, end);
+        } else {
+            // Next position of the required byte, once looked for. The first attempt goes
+            // without the look-up: scans mostly succeed there, and one failed attempt more
+            // cannot change how a search without a match grows with the text.
+            size_t required = kUnset;
+            bool firstAttempt = true;
+            // The end of a non-empty text is never a start position.
+            size_t s = from;
+            while (s < n) {
+                // Skip to the next byte that can begin a match.
+                if (prefixLength > 1) {
+                    s = FindPrefix(t, n, s, prefix, prefixLength);
+                    if (s == n) {
+                        break;
+                    }
+                } else if (prefixLength != 0 || p.startByte >= 0) {
+                    // A scan that continues after a match mostly stands on the next one.
+                    const int first = prefixLength != 0 ? prefix[0] : p.startByte;
+                    if (t[s] != first) {
+                        const void* hit = std::memchr(t + s, first, n - s);
+                        if (hit == nullptr) {
+                            break;
+                        }
+                        s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+                    }
+                } else if (!p.startAny) {
+                    s = FindInStartSet(p, t, n, s);
+                    if (s == n) {
+                        break;
+                    }
+                }
+                // The prefix fits (FindPrefix and memchr made sure), so its follower is a
+                // byte or the end of the text.
+                if (follow != nullptr) {
+                    const size_t next = s + prefixLength;
+                    if (!follow[next < n ? size_t{t[next]} : kEndOfText]) {
+                        ++s;
+                        continue;
+                    }
+                }
+                if (p.requiredByte >= 0 && !firstAttempt && (required == kUnset || required < s)) {
+                    const void* hit = std::memchr(t + s, p.requiredByte, n - s);
+                    if (hit == nullptr) {
+                        break;
+                    }
+                    required = static_cast<size_t>(static_cast<const unsigned char*>(hit) - t);
+                }
+                result = Attempt<kOnePass>(t, n, s, end);
+                if (result != 0) {
+                    start = s;
+                    break;
+                }
+                firstAttempt = false;
+                ++s;
+            }
+        }
+        if (result != 1) {
+            return result;
+        }
+        if (!sink(start, end)) {
+            return 1;
+        }
+        from = end;
+    }
+}
+
+// Scan of text[from, size) as ScanWith describes; the text is the lowered copy when the
+// pattern ignores case.
+template <typename Sink>
+int CPatternMatcher::Impl::Scan(const unsigned char* text, size_t size, size_t from, Sink&& sink) {
+    if (!compiled || from > size) {
+        return 0;
+    }
+    return program.onePass && onePassAllowed ? ScanWith<true>(text, size, from, sink)
+                                             : ScanWith<false>(text, size, from, sink);
 }
 
 // Search of text[from, size); the text is the lowered copy when the pattern ignores case.
-// Offsets come back relative to the start of text, group spans relative to text + from.
+// Offsets, group spans included, come back relative to the start of text.
 bool CPatternMatcher::Impl::SearchFrom(const unsigned char* text, size_t size, size_t from,
                                        size_t& start, size_t& end) {
     if (!compiled || from > size) {
         return false;
     }
-    size_t s = 0;
-    size_t e = 0;
-    if (Search(text + from, size - from, s, e) != 1) {
-        return false;
-    }
-    start = from + s;
-    end = from + e;
-    return true;
+    return Search(text, size, from, start, end) == 1;
 }
 
 namespace {
 
-// Split and Replace are called over and over with the same constant pattern (once per path,
-// for instance), so each thread keeps the last pattern it compiled for them.
+// Split and Replace are called over and over with a few constant patterns (a split of each
+// request, a replace per path argument, on the same thread), so each thread keeps the last
+// few patterns it compiled for them, the one used last looked at first.
+constexpr size_t kCachedPatterns = 4;
+
+struct CachedPattern {
+    CPatternMatcher matcher;
+    std::string pattern;
+    bool caseSensitive = true;
+    bool valid = false;
+};
+
 CPatternMatcher& CachedMatcher(const char* pattern, bool caseSensitive) {
-    thread_local CPatternMatcher matcher;
-    thread_local std::string lastPattern;
-    thread_local bool lastCaseSensitive = true;
-    thread_local bool valid = false;
-    if (!valid || pattern == nullptr || lastCaseSensitive != caseSensitive ||
-        std::strcmp(lastPattern.c_str(), pattern) != 0) {
-        valid = false;
-        matcher.Compile(pattern, caseSensitive);
-        if (pattern != nullptr) {
-            lastPattern.assign(pattern);
-            lastCaseSensitive = caseSensitive;
-            valid = true;
+    thread_local CachedPattern cache[kCachedPatterns];
+    thread_local size_t lastUsed = 0;
+    thread_local size_t oldest = 0;  // entries are replaced in the order they were filled
+    if (pattern != nullptr) {
+        for (size_t k = 0; k < kCachedPatterns; ++k) {
+            const size_t index = (lastUsed + k) % kCachedPatterns;
+            CachedPattern& entry = cache[index];
+            if (entry.valid && entry.caseSensitive == caseSensitive &&
+                std::strcmp(entry.pattern.c_str(), pattern) == 0) {
+                lastUsed = index;
+                return entry.matcher;
+            }
         }
     }
-    return matcher;
+    CachedPattern& entry = cache[oldest];
+    lastUsed = oldest;
+    oldest = (oldest + 1) % kCachedPatterns;
+    entry.valid = false;
+    entry.matcher.Compile(pattern, caseSensitive);
+    if (pattern != nullptr) {
+        entry.pattern.assign(pattern);
+        entry.caseSensitive = caseSensitive;
+        entry.valid = true;
+    }
+    return entry.matcher;
 }
 
 const unsigned char* Bytes(std::string_view text) {
@@ -1390,7 +2110,6 @@ int CPatternMatcher::Compile(const char* pattern, bool caseSensitive) {
         const size_t slots = static_cast<size_t>(impl.program.groupCount);
         impl.span.assign(slots * 2, kUnset);
         impl.pending.assign(slots, kUnset);
-        impl.matchSpan.assign(slots * 2, kUnset);
         impl.compiled = true;
     } catch (const std::bad_alloc&) {
         impl.program = Program();
@@ -1431,11 +2150,13 @@ bool CPatternMatcher::Match(std::string_view text, size_t from) {
     try {
         size_t start = 0;
         size_t end = 0;
+        size_t shift = 0;  // what turns a span of the searched text into one of `text`
         if (impl.caseSensitive) {
             if (!impl.SearchFrom(Bytes(text), text.size(), from, start, end)) {
                 return false;
             }
         } else {
+            shift = from;
             impl.lowered.assign(text.substr(from));
             for (char& c : impl.lowered) {
                 c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
@@ -1446,18 +2167,30 @@ bool CPatternMatcher::Match(std::string_view text, size_t from) {
             start += from;
             end += from;
         }
-        // Either way the spans are relative to text + from.
-        for (size_t i = 0; i < impl.span.size(); ++i) {
-            impl.matchSpan[i] = impl.span[i] == kUnset ? kUnset : impl.span[i] + from;
+        if (shift != 0) {
+            for (size_t& offset : impl.span) {
+                offset = offset == kUnset ? kUnset : offset + shift;
+            }
         }
         impl.matchStart = start;
         impl.matchEnd = end;
-        impl.matchText.assign(text.data() + start, end - start);
+        if (impl.matchText.size() < end - start) {
+            impl.matchText.resize(std::max(end - start, 2 * impl.matchText.size()));
+        }
+        if (end != start) {
+            std::memcpy(&impl.matchText[0], text.data() + start, end - start);
+        }
         impl.matched = true;
     } catch (const std::bad_alloc&) {
         impl.matched = false;
     }
     return impl.matched;
+}
+
+void CPatternMatcher::AllowOnePass(bool allowed) {
+    if (m_impl != nullptr) {
+        m_impl->onePassAllowed = allowed;
+    }
 }
 
 size_t CPatternMatcher::MatchStart() const {
@@ -1476,15 +2209,15 @@ std::string CPatternMatcher::Group(int n, std::ptrdiff_t* offset) const {
         return std::string();
     }
     const Impl& impl = *m_impl;
-    const size_t start = impl.matchSpan[2 * static_cast<size_t>(n)];
-    const size_t end = impl.matchSpan[2 * static_cast<size_t>(n) + 1];
+    const size_t start = impl.span[2 * static_cast<size_t>(n)];
+    const size_t end = impl.span[2 * static_cast<size_t>(n) + 1];
     if (end == kUnset || start < impl.matchStart || end > impl.matchEnd || end < start) {
         return std::string();
     }
     if (offset != nullptr) {
         *offset = static_cast<std::ptrdiff_t>(start);
     }
-    return impl.matchText.substr(start - impl.matchStart, end - start);
+    return std::string(impl.matchText.data() + (start - impl.matchStart), end - start);
 }
 
 std::vector<std::string> CPatternMatcher::Split(std::string_view text, const char* pattern,
@@ -1501,18 +2234,13 @@ std::vector<std::string> CPatternMatcher::Split(std::string_view text, const cha
         const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
         const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
         size_t pos = 0;
-        while (pos < text.size()) {
-            size_t start = 0;
-            size_t end = 0;
-            if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
-                break;
-            }
-            pieces.emplace_back(text.substr(pos, start - pos));
-            pos = end;
-            // An empty match would be found again at the same place forever.
-            if (pieces.size() >= maxPieces || end == start) {
-                break;
-            }
+        if (!text.empty()) {
+            matcher.m_impl->Scan(bytes, text.size(), 0, [&](size_t start, size_t end) {
+                pieces.emplace_back(text.substr(pos, start - pos));
+                pos = end;
+                // An empty match would be found again at the same place forever.
+                return pieces.size() < maxPieces && end != start && end < text.size();
+            });
         }
         if (pos < text.size()) {
             pieces.emplace_back(text.substr(pos));
@@ -1526,7 +2254,6 @@ std::vector<std::string> CPatternMatcher::Split(std::string_view text, const cha
 
 std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
                                      std::string_view replacement, bool all, bool caseSensitive) {
-    std::string out;
     try {
         CPatternMatcher& matcher = CachedMatcher(pattern, caseSensitive);
         if (matcher.m_impl == nullptr) {
@@ -1534,25 +2261,40 @@ std::string CPatternMatcher::Replace(std::string_view text, const char* pattern,
         }
         const std::string lowered = caseSensitive ? std::string() : LowerCopy(text);
         const unsigned char* bytes = caseSensitive ? Bytes(text) : Bytes(lowered);
-        out.reserve(text.size());
+        // The pieces gather in the thread's scratch buffer, so the result is allocated once,
+        // at its final size.
+        std::string& scratch = matcher.m_impl->scratch;
+        size_t used = 0;
+        auto put = [&scratch, &used](const char* data, size_t length) {
+            if (length == 0) {
+                return;
+            }
+            if (length > scratch.size() - used) {
+                scratch.resize(std::max(scratch.size() * 2, used + length));
+            }
+            std::memcpy(&scratch[used], data, length);
+            used += length;
+        };
+        bool replaced = false;
         size_t pos = 0;
-        while (pos < text.size()) {
-            size_t start = 0;
-            size_t end = 0;
-            if (!matcher.m_impl->SearchFrom(bytes, text.size(), pos, start, end)) {
-                break;
-            }
-            out.append(text.substr(pos, start - pos));
-            out.append(replacement);
-            pos = end;
-            if (!all || end == start) {
-                break;
-            }
+        if (!text.empty()) {
+            matcher.m_impl->Scan(bytes, text.size(), 0, [&](size_t start, size_t end) {
+                replaced = true;
+                put(text.data() + pos, start - pos);
+                put(replacement.data(), replacement.size());
+                pos = end;
+                return all && end != start && end < text.size();
+            });
         }
-        out.append(text.substr(pos));
+        if (!replaced) {
+            matcher.m_impl->TrimStack();
+            return std::string(text);
+        }
+        put(text.data() + pos, text.size() - pos);
+        std::string out(scratch.data(), used);
         matcher.m_impl->TrimStack();
+        return out;
     } catch (const std::bad_alloc&) {
-        out.clear();
+        return std::string();
     }
-    return out;
 }

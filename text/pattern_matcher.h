@@ -53,6 +53,11 @@ public:
     // `offset` (optional) receives its offset from the start of the scanned text, or -1.
     std::string Group(int n, std::ptrdiff_t* offset = nullptr) const;
 
+    // Patterns whose every choice is decided by the next byte run on a walk without a stack;
+    // turning that off (for tests) runs them on the backtracking interpreter instead. Either
+    // way the results are the same.
+    void AllowOnePass(bool allowed);
+
     // limit 0 means 65535 pieces.
     static std::vector<std::string> Split(std::string_view text, const char* pattern,
                                           bool caseSensitive, int limit = 0);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -473,6 +474,113 @@ TEST(PatternMatcherSplit, FollowsTheScanRules) {
     const std::vector<std::string> pieces = CPatternMatcher::Split(commas + "z", ",", true);
     ASSERT_EQ(pieces.size(), 65536u);
     EXPECT_EQ(pieces.back(), std::string(70000 - 65535, ',') + "z");
+}
+
+// ---- shortcuts against the plain interpreter -------------------------------------------------
+
+// What one search reports: whether it matched, where, and every group with its offset.
+struct Outcome {
+    bool matched = false;
+    size_t start = 0;
+    size_t end = 0;
+    std::vector<std::pair<std::string, std::ptrdiff_t>> groups;
+
+    bool operator==(const Outcome& other) const {
+        return matched == other.matched && start == other.start && end == other.end &&
+               groups == other.groups;
+    }
+};
+
+Outcome Record(CPatternMatcher& matcher, bool matched) {
+    Outcome outcome;
+    outcome.matched = matched;
+    if (matched) {
+        outcome.start = matcher.MatchStart();
+        outcome.end = matcher.MatchEnd();
+        for (int i = 0; i < matcher.GroupCount(); ++i) {
+            std::ptrdiff_t offset = 0;
+            std::string text = matcher.Group(i, &offset);
+            outcome.groups.emplace_back(std::move(text), offset);
+        }
+    }
+    return outcome;
+}
+
+// The leftmost match from `from` the slow way: the pattern anchored at each start in turn, on
+// the backtracking interpreter, so neither start filters nor the one-pass walk take part. A
+// pattern anchored by its author has just the one start.
+Outcome ReferenceSearch(CPatternMatcher& anchored, const std::string& text, size_t from,
+                        bool onlyFrom) {
+    const size_t last = from == text.size() || onlyFrom ? from : text.size() - 1;
+    for (size_t start = from; start <= last; ++start) {
+        if (anchored.Match(text, start)) {
+            return Record(anchored, true);
+        }
+    }
+    return Outcome();
+}
+
+TEST(PatternMatcherShortcuts, AgreeWithThePlainInterpreterOnEveryStart) {
+    // One-pass patterns (choices decided by the next byte, repeats by their run), patterns
+    // that need backtracking, and ones with look-aheads or back-references.
+    const char* const patterns[] = {
+        kArguments,    kFunctionName, kArgument,
+        kBackslashRun, kKeyValue,     kDragRecord,
+        "{a|b}c",      "x{\\d+}y",    "{[a-c]*}{[d-f]+}",
+        "(ab)*c",      "{a}?b",       "{[^,]*},",
+        "{\\w}={\\z}", "a$",          "{x}{y}{z}",
+        "{{a}}b",      "{a}{b}",      "{(a)|(b)}+c",
+        "{ab|cd}",     "\\q",         "a[ \\t]+b",
+        "{[^\"]+?}\"", "({a}|{b})*e", "{a*}{a*}b",
+        "{a*?}b",      "{.*}c",       "{[^c]*}c?",
+        "a!bc",        "{a}\\0",      "^{b+}",
+        "{ab}+",       "{a+}{b}*",    "{x*}$",
+        "({a|b}c)+d",  "{\\n}",       "<{[^>]*}>",
+    };
+    const std::string texts[] = {
+        "",
+        "abc",
+        "aabbccdef",
+        "x12y x3y xy",
+        "a=1|b=22|=|",
+        "key=value",
+        "  \\\\ a \\ b\t\\",
+        "abcdabcde",
+        "<string>x</string><number>1</number><string></string>",
+        "\"q\" 'r' \"",
+        "AbCaBcE",
+        "1*C:\\a.max*12|2**3|",
+        "xyz xy xyzz",
+        "a\r\nb\nc\r",
+        "bbbaaab",
+        "<invoke \t name=\"N\"><arguments>",
+        // Longer than the sixteen bytes a start-set scan tests at once, with starts in its tail.
+        "C:\\\\Users\\\\artist \\ Models\\\\\\part1 \t\\x 12=3|4*5*6| \\",
+    };
+    for (const char* pattern : patterns) {
+        const std::string anchoredPattern =
+            pattern[0] == '^' ? std::string(pattern) : std::string("^") + pattern;
+        for (const bool caseSensitive : {true, false}) {
+            CPatternMatcher fast;
+            CPatternMatcher plain;
+            CPatternMatcher anchored;
+            ASSERT_EQ(fast.Compile(pattern, caseSensitive), kPatternOk) << pattern;
+            ASSERT_EQ(plain.Compile(pattern, caseSensitive), kPatternOk) << pattern;
+            ASSERT_EQ(anchored.Compile(anchoredPattern.c_str(), caseSensitive), kPatternOk);
+            plain.AllowOnePass(false);
+            anchored.AllowOnePass(false);
+            for (const std::string& text : texts) {
+                for (size_t from = 0; from <= text.size(); ++from) {
+                    SCOPED_TRACE(Describe(pattern, text) + " from " + std::to_string(from) +
+                                 (caseSensitive ? "" : " ignoring case"));
+                    const Outcome expected =
+                        ReferenceSearch(anchored, text, from, pattern[0] == '^');
+                    EXPECT_TRUE(Record(fast, fast.Match(text, from)) == expected);
+                    EXPECT_TRUE(Record(plain, plain.Match(text, from)) == expected);
+                }
+            }
+        }
+    }
 }
 
 // ---- large texts ---------------------------------------------------------------------------
