@@ -120,25 +120,26 @@ bool StartsWithNoCase(const char* p, const char* pattern) {
     return true;
 }
 
+// Copies `size` bytes, between one and two words, as two overlapping word moves.
+template <typename Word>
+void CopyHeadAndTail(char* to, const char* from, size_t size) {
+    Word head;
+    Word tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + size - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + size - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies a few bytes without a library call: two overlapping moves cover every length
 // from 4 to 16.
 void CopyBytes(char* to, const char* from, size_t size) {
     if (size > 16) {
         std::memcpy(to, from, size);
     } else if (size >= 8) {
-        std::uint64_t head;
-        std::uint64_t tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + size - 8, 8);
-        std::memcpy(to, &head, 8);
-        std::memcpy(to + size - 8, &tail, 8);
+        CopyHeadAndTail<std::uint64_t>(to, from, size);
     } else if (size >= 4) {
-        std::uint32_t head;
-        std::uint32_t tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + size - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + size - 4, &tail, 4);
+        CopyHeadAndTail<std::uint32_t>(to, from, size);
     } else if (size > 0) {
         to[0] = from[0];
         to[size / 2] = from[size / 2];
@@ -223,6 +224,19 @@ void Append(std::vector<std::unique_ptr<Item>>& items, std::unique_ptr<Item> ite
         items.reserve(4);
     }
     items.push_back(std::move(item));
+}
+
+// Moves the items from `keep` on to `spare`, keeping `items` to its first `keep`.
+template <typename Item>
+void MoveTailAside(std::vector<std::unique_ptr<Item>>& items, size_t keep,
+                   std::vector<std::unique_ptr<Item>>& spare) {
+    if (items.size() <= keep) {
+        return;
+    }
+    for (size_t i = keep; i < items.size(); ++i) {
+        spare.push_back(std::move(items[i]));
+    }
+    items.resize(keep);
 }
 
 class XmlLoader {
@@ -484,23 +498,11 @@ XmlAttribute& XmlLoader::TakeAttribute(XmlNode& node, size_t index) {
 }
 
 void XmlLoader::DropChildren(XmlNode& node, size_t keep) {
-    if (node.children.size() <= keep) {
-        return;
-    }
-    for (size_t i = keep; i < node.children.size(); ++i) {
-        spareNodes_.push_back(std::move(node.children[i]));
-    }
-    node.children.resize(keep);
+    MoveTailAside(node.children, keep, spareNodes_);
 }
 
 void XmlLoader::DropAttributes(XmlNode& node, size_t keep) {
-    if (node.attributes.size() <= keep) {
-        return;
-    }
-    for (size_t i = keep; i < node.attributes.size(); ++i) {
-        spareAttributes_.push_back(std::move(node.attributes[i]));
-    }
-    node.attributes.resize(keep);
+    MoveTailAside(node.attributes, keep, spareAttributes_);
 }
 
 std::unique_ptr<XmlNode> XmlLoader::NewNode() {
