@@ -34,8 +34,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int WebsidePort() {
-    const char* port = std::getenv("PX_WEBSIDE_PORT");
-    return port == nullptr ? 0 : std::atoi(port);
+    return download_test::EnvPort("PX_WEBSIDE_PORT");
 }
 
 using download_test::Join;
@@ -45,26 +44,7 @@ std::string Base() {
     return "http://127.0.0.1:" + std::to_string(WebsidePort());
 }
 
-// One plain request to the stand-in itself; returns the body.
-std::string AskWebside(const std::string& method, const std::string& target) {
-    std::atomic<bool> never{false};
-    DownloadSocket socket(never);
-    std::string reply;
-    if (!socket.create() || socket.connect("127.0.0.1", WebsidePort(), 10000) != IoStatus::kOk)
-        return reply;
-    const std::string request = method + " " + target +
-                                " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n"
-                                "Connection: close\r\n\r\n";
-    if (socket.sendAll(request.data(), request.size(), 10000) != IoStatus::kOk)
-        return reply;
-    char buffer[4096];
-    size_t got = 0;
-    while (socket.receive(buffer, sizeof buffer, 10000, got) == IoStatus::kOk)
-        reply.append(buffer, got);
-    const size_t body = reply.find("\r\n\r\n");
-    return body == std::string::npos ? std::string() : reply.substr(body + 4);
-}
-
+using download_test::AskWebside;
 using download_test::Pattern;
 using download_test::ReadAll;
 using download_test::WriteAll;

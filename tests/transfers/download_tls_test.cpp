@@ -30,37 +30,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int Port(const char* variable) {
-    const char* port = std::getenv(variable);
-    return port == nullptr ? 0 : std::atoi(port);
-}
-
+using download_test::EnvPort;
 using download_test::Join;
 using download_test::WebsideRoot;
 
 // The stand-in's request log, over the plain port.
 std::string WebsideLog() {
-    std::atomic<bool> never{false};
-    DownloadSocket socket(never);
-    std::string reply;
-    if (!socket.create() ||
-        socket.connect("127.0.0.1", Port("PX_WEBSIDE_PORT"), 10000) != IoStatus::kOk)
-        return reply;
-    const std::string request =
-        "GET /_log HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    if (socket.sendAll(request.data(), request.size(), 10000) != IoStatus::kOk)
-        return reply;
-    char buffer[4096];
-    size_t got = 0;
-    while (socket.receive(buffer, sizeof buffer, 10000, got) == IoStatus::kOk)
-        reply.append(buffer, got);
-    return reply;
+    return download_test::AskWebside("GET", "/_log");
 }
 
 class DownloadTlsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(Port("PX_WEBSIDE_PORT"), 0) << "run through tests/run_with_webside.sh";
+        ASSERT_NE(EnvPort("PX_WEBSIDE_PORT"), 0) << "run through tests/run_with_webside.sh";
         name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::transform(name_.begin(), name_.end(), name_.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -82,7 +64,7 @@ protected:
     }
 
     std::string Url(const char* scheme, const char* portVariable, const std::string& file) const {
-        return std::string(scheme) + "://127.0.0.1:" + std::to_string(Port(portVariable)) +
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(EnvPort(portVariable)) +
                "/files/" + name_ + "/" + file;
     }
 
@@ -108,7 +90,7 @@ using download_test::WriteAll;
 TEST_F(DownloadTlsTest, FiveMegabytesArriveByteForByteWhateverTheSchemesLetterCase) {
     const std::string data = Pattern(5 * 1000 * 1000);
     WriteAll(Join(served_, "five.bin"), data);
-    const std::string port = std::to_string(Port("PX_WEBSIDE_TLS_GOOD"));
+    const std::string port = std::to_string(EnvPort("PX_WEBSIDE_TLS_GOOD"));
     const std::string urls[] = {
         Url("https", "PX_WEBSIDE_TLS_GOOD", "five.bin"),
         "HtTpS://localhost:" + port + "/files/" + name_ + "/five.bin",
@@ -232,7 +214,7 @@ TEST_F(DownloadTlsTest, UnknownRevocationStatusIsAcceptedAndLoggedOncePerHost) {
         std::lock_guard<std::mutex> hold(noticesLock);
         notices.push_back(line);
     });
-    const std::string port = std::to_string(Port("PX_WEBSIDE_TLS_REVOCATION_UNKNOWN"));
+    const std::string port = std::to_string(EnvPort("PX_WEBSIDE_TLS_REVOCATION_UNKNOWN"));
     for (const char* host : {"127.0.0.1", "127.0.0.1", "localhost"}) {
         SCOPED_TRACE(host);
         fs::remove(Join(out_, "a.bin"));
