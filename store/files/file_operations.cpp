@@ -11,56 +11,10 @@
 #include <new>
 #include <string>
 
+#include "store/files/folder_entries.h"
 #include "store/shell/activity_log.h"
 
 namespace {
-
-// FindFirstFileA/FindNextFileA over "folder\*.*", without "." and "..".
-class FolderEntries {
-public:
-    explicit FolderEntries(std::string_view folder) {
-        std::string pattern(folder);
-        pattern += "\\*.*";
-        m_find = FindFirstFileA(pattern.c_str(), &m_entry);
-        m_pending = m_find != INVALID_HANDLE_VALUE;
-    }
-    ~FolderEntries() {
-        if (m_find != INVALID_HANDLE_VALUE) {
-            FindClose(m_find);
-        }
-    }
-    FolderEntries(const FolderEntries&) = delete;
-    FolderEntries& operator=(const FolderEntries&) = delete;
-
-    bool Started() const { return m_find != INVALID_HANDLE_VALUE; }
-
-    // The next entry, or null after the last one. Valid until the next call.
-    const WIN32_FIND_DATAA* Next() {
-        while (m_pending || (m_find != INVALID_HANDLE_VALUE && FindNextFileA(m_find, &m_entry))) {
-            m_pending = false;
-            if (std::strcmp(m_entry.cFileName, ".") != 0 &&
-                std::strcmp(m_entry.cFileName, "..") != 0) {
-                return &m_entry;
-            }
-        }
-        return nullptr;
-    }
-
-private:
-    HANDLE m_find = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAA m_entry{};
-    bool m_pending = false;
-};
-
-bool IsFolderEntry(const WIN32_FIND_DATAA& entry) {
-    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// A junction or symbolic link: its contents belong elsewhere (perhaps to an ancestor, which
-// would make a walk go round for ever), so no walk goes through it.
-bool IsLinkEntry(const WIN32_FIND_DATAA& entry) {
-    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
 
 // The text as given or its full form names a whole drive or share ("C:", "..\\..", "\\").
 bool NamesWholeDrive(const char* path) {

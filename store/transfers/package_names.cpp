@@ -22,13 +22,6 @@ std::size_t EndWithoutTrailing(std::string_view text) {
     return keep;
 }
 
-std::string_view WithoutOneTrailingBackslash(std::string_view path) {
-    const std::size_t last = LastCharIndex(path);
-    if (path.size() > 1 && last == path.size() - 1 && path[last] == '\\')
-        path.remove_suffix(1);
-    return path;
-}
-
 // Index just past the last backslash or slash that is a character of its own, or 0.
 std::size_t AfterLastSeparator(std::string_view path) {
     std::size_t after = 0;
@@ -40,6 +33,13 @@ std::size_t AfterLastSeparator(std::string_view path) {
 }
 
 }  // namespace
+
+std::string_view WithoutOneTrailingBackslash(std::string_view path) {
+    const std::size_t last = LastCharIndex(path);
+    if (path.size() > 1 && last == path.size() - 1 && path[last] == '\\')
+        path.remove_suffix(1);
+    return path;
+}
 
 ZipTarget MakeZipTarget(std::string_view folder) {
     folder = WithoutOneTrailingBackslash(folder);

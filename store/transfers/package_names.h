@@ -22,6 +22,9 @@ struct ZipTarget {
 };
 ZipTarget MakeZipTarget(std::string_view folder);
 
+// The path without one trailing backslash (a whole character; a lone "\" stays).
+std::string_view WithoutOneTrailingBackslash(std::string_view path);
+
 // Removes trailing blanks and backslashes (whole characters only).
 std::string TrimBaseFolder(std::string_view base);
 

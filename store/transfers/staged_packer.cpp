@@ -18,13 +18,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
 
 #include "store/files/file_operations.h"
+#include "store/files/folder_entries.h"
 #include "store/files/path_walk.h"
 #include "store/shell/activity_log.h"
 #include "store/transfers/package_names.h"
@@ -65,69 +65,37 @@ struct PackEntry {
     uLong length = 0;
 };
 
-// One trailing backslash removed, as a whole character (a double-byte character may end in
-// the backslash byte).
-std::string WithoutTrailingBackslash(std::string path) {
-    if (path.size() > 1 && path.back() == '\\' && LastCharIndex(path) == path.size() - 1)
-        path.pop_back();
-    return path;
-}
-
-bool IsDotOrDotDot(const char* name) {
-    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
-bool IsLinkFolder(const WIN32_FIND_DATAA& found) {
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-           (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 // Lists the tree below `source` depth first in listing order, a folder before its
 // contents, creating each staging folder. `name` is the folder's archive name, empty when
 // the folder is not packed. False when a path grows too long or the stop is seen.
 bool ListTree(const std::string& source, const std::string& staging, const std::string& name,
               const std::atomic<bool>& stop, std::vector<PackEntry>& entries) {
-    WIN32_FIND_DATAA found;
-    const HANDLE find = FindFirstFileA((source + "\\*.*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return true;
-    bool ok = true;
-    do {
-        if (IsDotOrDotDot(found.cFileName))
-            continue;
-        if (stop.load()) {
-            ok = false;
-            break;
-        }
+    FolderEntries listing(source);
+    while (const WIN32_FIND_DATAA* found = listing.Next()) {
+        if (stop.load())
+            return false;
         PackEntry entry;
-        entry.source = source + "\\" + found.cFileName;
-        entry.staging = staging + "\\" + found.cFileName;
-        if (entry.source.size() >= kPathBufferSize || entry.staging.size() >= kPathBufferSize) {
-            ok = false;
-            break;
-        }
-        if (!name.empty() && found.cFileName[0] != '.')
-            entry.name = name + "\\" + found.cFileName;
-        if (IsLinkFolder(found)) {
+        entry.source = source + "\\" + found->cFileName;
+        entry.staging = staging + "\\" + found->cFileName;
+        if (entry.source.size() >= kPathBufferSize || entry.staging.size() >= kPathBufferSize)
+            return false;
+        if (!name.empty() && found->cFileName[0] != '.')
+            entry.name = name + "\\" + found->cFileName;
+        if (IsFolderEntry(*found) && IsLinkEntry(*found)) {
             LogLine("Folder copy: link %s left where it is", entry.source.c_str());
-            continue;
-        }
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        } else if (IsFolderEntry(*found)) {
             entry.isFolder = true;
             CreateFolderTree(entry.staging.c_str());
-            const std::string childSource = entry.source;
-            const std::string childStaging = entry.staging;
-            const std::string childName = entry.name;
-            entries.push_back(std::move(entry));
-            ok = ListTree(childSource, childStaging, childName, stop, entries);
+            entries.push_back(entry);
+            if (!ListTree(entry.source, entry.staging, entry.name, stop, entries))
+                return false;
         } else {
-            entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            entry.size = (static_cast<uint64_t>(found->nFileSizeHigh) << 32) | found->nFileSizeLow;
             entry.inMemory = entry.size <= kInMemoryLimit;
             entries.push_back(std::move(entry));
         }
-    } while (ok && FindNextFileA(find, &found));
-    FindClose(find);
-    return ok;
+    }
+    return true;
 }
 
 // Where a file's bytes go besides its staging copy.
@@ -526,8 +494,8 @@ private:
 bool PackThroughStaging(const std::string& sourceFolder, const std::string& stagingFolder,
                         const std::string& archivePath, const std::atomic<bool>& stop,
                         const std::function<void(int)>& afterEntry) {
-    const std::string source = WithoutTrailingBackslash(sourceFolder);
-    const std::string staging = WithoutTrailingBackslash(stagingFolder);
+    const std::string source(WithoutOneTrailingBackslash(sourceFolder));
+    const std::string staging(WithoutOneTrailingBackslash(stagingFolder));
     if (!FileExists(source.c_str()) || staging.empty())
         return false;
     if (!IsFolder(staging.c_str()) && !CreateFolderTree(staging.c_str()))
