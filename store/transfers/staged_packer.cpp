@@ -263,7 +263,7 @@ public:
             PackEntry& entry = entries_[i];
             if (entry.isFolder) {
                 ok = entry.name.empty() || writeFolder(zip, entry);
-            } else if (!entry.inMemory || !helped_) {
+            } else if (!entry.inMemory || helpers_.empty()) {
                 CopyOnlySink copyOnly;
                 ArchiveSink archive(zip, entry.name);
                 ByteSink& sink = entry.name.empty() ? static_cast<ByteSink&>(copyOnly) : archive;
@@ -347,8 +347,8 @@ private:
         changed_.notify_all();
     }
 
-    // One copier and the deflaters. When not all of them can start, the writer copies every
-    // file itself, as if there were none.
+    // One copier and the deflaters. When not all of them can start, those that did are ended
+    // and the writer copies every file itself.
     void startHelpers() {
         const unsigned cores = std::max(std::thread::hardware_concurrency(), 2u);
         const unsigned deflaters = std::min(cores, kMostDeflaters);
@@ -356,7 +356,6 @@ private:
             helpers_.emplace_back([this] { runCopier(); });
             for (unsigned i = 0; i < deflaters; ++i)
                 helpers_.emplace_back([this, i] { runDeflater(i); });
-            helped_ = true;
         } catch (const std::exception&) {
             abandon();
             endHelpers();
@@ -396,7 +395,6 @@ private:
         changed_.notify_all();
     }
 
-    // The copier: every small file in order, while the bytes held stay within the budget.
     // The next small file to copy, in order, once the bytes held leave room for it; false
     // when there is none left or the work ended.
     bool claimCopy(std::size_t& index) {
@@ -404,7 +402,7 @@ private:
         for (;;) {
             if (finished_ || abandoned_.load())
                 return false;
-            // Another copier may have moved on while this one waited: look again each time.
+            // Look again after every wait: the work may have ended or the budget changed.
             while (copyCursor_ < entries_.size() &&
                    (entries_[copyCursor_].isFolder || !entries_[copyCursor_].inMemory))
                 ++copyCursor_;
@@ -481,9 +479,8 @@ private:
     std::atomic<bool> abandoned_{false};
     std::mutex lock_;
     std::condition_variable changed_;
-    std::vector<std::thread> helpers_;
-    bool helped_ = false;
-    std::size_t copyCursor_ = 0;  // where copiers look for the next file to copy
+    std::vector<std::thread> helpers_;  // none: the writer copies every file itself
+    std::size_t copyCursor_ = 0;        // where copiers look for the next file to copy
     uint64_t inFlight_ = 0;
     uint64_t copiedBytes_ = 0;  // of the files copied and not yet taken by a deflater
     bool finished_ = false;

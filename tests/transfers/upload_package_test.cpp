@@ -289,8 +289,9 @@ TEST_F(UploadPackageTest, PackageOfALargerTreeMatchesAZipOfTheFinishedCopy) {
 }
 
 TEST_F(UploadPackageTest, FaultsWhileFilesAreInFlightLeaveNothing) {
-    // The held file comes after many others, so copies and deflates are under way when the
-    // packing fails; the big one is copied by the archive writer itself.
+    // The held file sits among many others (listed by name, it comes last), so copies and
+    // deflates are under way when the packing fails; the big one is copied by the archive
+    // writer itself.
     const std::string manySmall = MakeFolder("ManySmall");
     const std::string manyBig = MakeFolder("ManyBig");
     for (int i = 0; i < 60; ++i) {
