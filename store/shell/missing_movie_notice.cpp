@@ -108,11 +108,11 @@ HWND ShowMissingMovieNotice(HWND window, const std::string& text) {
 
     HWND notice = GetDlgItem(window, IDC_MOVIE_NOTICE);
     if (notice == nullptr) {
-        // No prefix processing: an ampersand in a path is shown as it is.
+        // No prefix processing: an ampersand in a path is shown as it is. Hidden until its
+        // font and text are in, so nobody sees it empty or in the system font.
         notice = CreateWindowExA(
-            0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-            static_cast<int>(margin.right), static_cast<int>(margin.bottom), width > 0 ? width : 0,
-            height > 0 ? height : 0, window,
+            0, "STATIC", "", WS_CHILD | SS_LEFT | SS_NOPREFIX, static_cast<int>(margin.right),
+            static_cast<int>(margin.bottom), width > 0 ? width : 0, height > 0 ? height : 0, window,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_MOVIE_NOTICE)),
             reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(window, GWLP_HINSTANCE)), nullptr);
         if (notice == nullptr) {
@@ -125,5 +125,6 @@ HWND ShowMissingMovieNotice(HWND window, const std::string& text) {
         }
     }
     SetWindowTextA(notice, text.c_str());
+    ShowWindow(notice, SW_SHOWNA);
     return notice;
 }

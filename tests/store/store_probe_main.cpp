@@ -24,7 +24,8 @@
 //   hold MS          answers, then looks at no message for MS ms (a busy 3ds Max): the
 //                    host windows take nothing and no command is read meanwhile
 //                                                          -> "hold MS"
-//   notice T         the explanation (a Static child) of the top-level window titled T
+//   notice T         the explanation (the visible Static child IDC_MOVIE_NOTICE) of the
+//                    top-level window titled T
 //                    -> "notice none" or "notice FONT HEX": FONT is "dialog-font" when it
 //                    uses its window's font (else "other-font"), HEX its text as read with
 //                    WM_GETTEXT, in hexadecimal
@@ -43,6 +44,7 @@
 #include "hostlink/host_comm_window.h"
 #include "hostlink/host_link_text.h"
 #include "hostlink/message_window.h"
+#include "store/shell/missing_movie_notice_ids.h"
 
 namespace {
 
@@ -83,8 +85,10 @@ BOOL CALLBACK FirstChild(HWND child, LPARAM found) {
 
 std::string DescribeNotice(const std::string& title) {
     HWND window = FindWindowA(nullptr, title.c_str());
-    HWND notice = window != nullptr ? FindWindowExA(window, nullptr, "Static", nullptr) : nullptr;
-    if (notice == nullptr) {
+    // By its id: a window still initialising may hold other Statics (the camera shelf's
+    // placeholder for the control), and the explanation shows once it is complete.
+    HWND notice = window != nullptr ? GetDlgItem(window, IDC_MOVIE_NOTICE) : nullptr;
+    if (notice == nullptr || !IsWindowVisible(notice)) {
         return "notice none";
     }
     const LRESULT length = SendMessageA(notice, WM_GETTEXTLENGTH, 0, 0);
