@@ -1,7 +1,6 @@
 # Network test programs: like px_add_test_program, but the one ctest test runs inside
-# tests/run_with_webside.sh with a served folder of its own under the build tree.
-# Windows programs go through wine64 by name because ctest does not apply the
-# cross-compiling emulator when the command is a script.
+# tests/run_with_webside.sh with a served folder of its own under the build tree, the
+# program run as px_gtest_command runs it.
 #
 # With TLS first (Windows builds only; natively it is ignored), the stand-in also serves
 # its TLS ports and the test authority is trusted in the prefix for the program's run.
@@ -13,18 +12,15 @@ function(px_add_webside_test_program name)
     set(prefix)
     set(tls)
     if(WIN32)
-        set(runner /usr/lib/wine/wine64)
         if(webside_TLS)
             set(prefix ${CMAKE_COMMAND} -E env PX_TRUST_AUTHORITY=$<TARGET_FILE:trust_authority>)
             set(tls --tls)
             add_dependencies(${name} trust_authority)
             target_compile_definitions(${name} PRIVATE PX_TEST_WITH_TLS=1)
         endif()
-    else()
-        set(runner)
     endif()
+    px_gtest_command(command $<TARGET_FILE:${name}>)
     add_test(NAME ${name}
         COMMAND ${prefix} ${PROJECT_SOURCE_DIR}/tests/run_with_webside.sh ${tls}
-            ${CMAKE_CURRENT_BINARY_DIR}/webside-${name} --
-            ${runner} $<TARGET_FILE:${name}> --gtest_brief=1)
+            ${CMAKE_CURRENT_BINARY_DIR}/webside-${name} -- ${command})
 endfunction()
