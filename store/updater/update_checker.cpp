@@ -41,12 +41,6 @@ bool WaitDeliveringSent(HANDLE handle, ULONGLONG deadline) {
     }
 }
 
-// Takes over the path string a worker posted.
-std::string TakePath(WPARAM wParam) {
-    std::unique_ptr<std::string> path(reinterpret_cast<std::string*>(wParam));
-    return path != nullptr ? *path : std::string();
-}
-
 }  // namespace
 
 CUpdateChecker::CUpdateChecker(IUpdaterHost& host)
@@ -97,15 +91,15 @@ LRESULT CUpdateChecker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     switch (message) {
         case WM_PX_UPDATE_DESCRIPTOR:
         case WM_PX_UPDATE_DESCRIPTOR_SILENT: {
-            const std::string path = TakePath(wParam);
-            if (!m_state->closing.load()) {
+            std::string path;
+            if (m_state->TakePath(message, wParam, path) && !m_state->closing.load()) {
                 OnUpdateDescriptor(path, message == WM_PX_UPDATE_DESCRIPTOR_SILENT);
             }
             return 0;
         }
         case WM_PX_RUN_DOWNLOADED: {
-            const std::string path = TakePath(wParam);
-            if (!m_state->closing.load()) {
+            std::string path;
+            if (m_state->TakePath(message, wParam, path) && !m_state->closing.load()) {
                 RunDownloaded(path);
             }
             return 0;

@@ -265,10 +265,10 @@ void RunDownload(UpdateDownloadRequest& request) {
     }
     switch (outcome) {
         case Outcome::kCompleted: {
-            auto* path = new std::string(savedPath);
-            if (!PostMessageA(request.window, request.completionCode,
-                              reinterpret_cast<WPARAM>(path), 0)) {
-                delete path;
+            const WPARAM ticket = state.LeavePath(request.completionCode, savedPath);
+            if (!PostMessageA(request.window, request.completionCode, ticket, 0)) {
+                std::string unsent;
+                state.TakePath(request.completionCode, ticket, unsent);
                 state.busy.store(false);
             }
             break;
@@ -339,6 +339,27 @@ void UpdaterState::CloseSessions() {
     for (void* session : sessions) {
         InternetCloseHandle(session);
     }
+}
+
+WPARAM UpdaterState::LeavePath(UINT completionCode, const std::string& path) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    // Never 0, which a stray message is most likely to carry.
+    if (++m_lastTicket == 0) {
+        ++m_lastTicket;
+    }
+    m_leftPaths[m_lastTicket] = LeftPath{completionCode, path};
+    return m_lastTicket;
+}
+
+bool UpdaterState::TakePath(UINT completionCode, WPARAM ticket, std::string& path) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const auto found = m_leftPaths.find(ticket);
+    if (found == m_leftPaths.end() || found->second.completionCode != completionCode) {
+        return false;
+    }
+    path = std::move(found->second.path);
+    m_leftPaths.erase(found);
+    return true;
 }
 
 HANDLE StartUpdateDownload(const std::shared_ptr<UpdaterState>& state, HWND window,

@@ -177,7 +177,7 @@ void RunCommand(const std::string& line) {
         std::string wParam = "0";
         words >> message >> wParam;
         const UINT code = static_cast<UINT>(std::strtoul(message.c_str(), nullptr, 0));
-        const WPARAM w = static_cast<WPARAM>(std::strtoul(wParam.c_str(), nullptr, 0));
+        const WPARAM w = static_cast<WPARAM>(std::strtoull(wParam.c_str(), nullptr, 0));
         const bool posted = PXMaxHidCommWin::PostToStore(code, w, 0);
         Say("posted " + message + (posted ? " ok" : " missing"));
     } else if (verb == "hold") {

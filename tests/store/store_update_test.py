@@ -19,6 +19,10 @@ from store_fixture import LineReader, StoreSession
 import driver
 
 WM_PX_CHECK_UPDATE = 0x417
+# What the store's own update workers post to its message window when a file is saved.
+WM_PX_UPDATE_DESCRIPTOR = 0x510
+WM_PX_RUN_DOWNLOADED = 0x511
+WM_PX_UPDATE_DESCRIPTOR_SILENT = 0x512
 SERVICE_PATH = "/aerin/aerinpluginconfigurationservice.cfm"
 
 NO_UPDATE_LINE = "dialog Information | No updates are currently available."
@@ -241,7 +245,17 @@ class UpdateDownloadTest(unittest.TestCase):
         with open(saved, "rb") as f:
             self.assertEqual(f.read(), site.program_bytes)
 
-    def test_silent_required_update_is_fetched_with_progress_and_started(self):
+    def post_as_another_program(self, session):
+        """Posts the codes the store's own update workers use, with made-up word parameters,
+        as any program that finds the store's message window can."""
+        for message in (WM_PX_UPDATE_DESCRIPTOR, WM_PX_UPDATE_DESCRIPTOR_SILENT,
+                        WM_PX_RUN_DOWNLOADED):
+            for word in (0, 1, 2, 0x12345678, 0x7FFF12345670):
+                self.assertTrue(session.probe.command(
+                    "post %d %d" % (message, word), "posted").endswith(" ok"))
+
+    def test_silent_required_update_is_fetched_with_progress_and_started_whatever_others_post(
+            self):
         with UpdateSite() as site, StoreSession(settings_xml=site.settings()) as session:
             # Paced to about four seconds, so that a second check meets the download.
             link = "update_marker.exe?rate=%d" % max(1, len(site.program_bytes) // 4)
@@ -250,9 +264,13 @@ class UpdateDownloadTest(unittest.TestCase):
             try:
                 session.start()
                 main = session.probe.wait_window(lambda w: w["visible"] == 1)
+                # Before the check and during the download, other programs' posts of the
+                # workers' codes start nothing, show nothing and break nothing.
+                self.post_as_another_program(session)
                 post_check(session, True)
                 shown = watch.wait_for("dialog %s | " % REQUIRED_PROGRESS)
                 self.assertIn("Downloading a required update for Plenthra", shown)
+                self.post_as_another_program(session)
                 # A check while the download runs is dropped: no second service request.
                 post_check(session, False)
                 progress = find_window(session, REQUIRED_PROGRESS)
