@@ -22,7 +22,7 @@ constexpr unsigned int WM_PX_SEND_BUILD = 0x427;
 
 // The store's own workers talk to the store window with these during an update check
 // and download. Other programs can post them too: a saved file's message carries only a
-// ticket for a path the workers left, so one that names no such path is ignored.
+// token for a path the workers left (posted_texts.h), so one that names none is ignored.
 constexpr unsigned int WM_PX_UPDATE_DESCRIPTOR = 0x510;
 constexpr unsigned int WM_PX_RUN_DOWNLOADED = 0x511;
 constexpr unsigned int WM_PX_UPDATE_DESCRIPTOR_SILENT = 0x512;

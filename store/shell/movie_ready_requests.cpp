@@ -1,9 +1,9 @@
 #include "store/shell/movie_ready_requests.h"
 
-#include <map>
 #include <memory>
 #include <utility>
 
+#include "hostlink/posted_texts.h"
 #include "store/shell/activity_log.h"
 #include "store/shell/store_messages.h"
 
@@ -13,56 +13,8 @@ struct MovieReadyRequests::Request {
     std::string text;
 };
 
-namespace {
-
-// Texts posted and not yet taken, by message and token. A message's wParam is only ever
-// looked up here, never used as an address: any program on the desktop can post these
-// messages with numbers of its own.
-class OutstandingTexts {
-public:
-    WPARAM Issue(UINT message, const std::string& text) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        const WPARAM token = ++m_lastToken;
-        m_texts.emplace(Key{message, token}, text);
-        return token;
-    }
-    bool Take(UINT message, WPARAM token, std::string& text) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        const auto found = m_texts.find(Key{message, token});
-        if (found == m_texts.end()) {
-            return false;
-        }
-        text = std::move(found->second);
-        m_texts.erase(found);
-        return true;
-    }
-
-private:
-    using Key = std::pair<UINT, WPARAM>;
-    std::mutex m_lock;
-    std::map<Key, std::string> m_texts;
-    WPARAM m_lastToken = 0;
-};
-
-OutstandingTexts& TheOutstandingTexts() {
-    static OutstandingTexts texts;
-    return texts;
-}
-
-}  // namespace
-
-bool PostTextMessage(HWND window, UINT message, const std::string& text) {
-    const WPARAM token = TheOutstandingTexts().Issue(message, text);
-    if (!PostMessageA(window, message, token, 0)) {
-        std::string dropped;
-        TheOutstandingTexts().Take(message, token, dropped);
-        return false;
-    }
-    return true;
-}
-
 bool TakeMessageText(UINT message, WPARAM wParam, std::string& text) {
-    if (TheOutstandingTexts().Take(message, wParam, text)) {
+    if (TakePostedText(message, wParam, text)) {
         return true;
     }
     LogLine("Message 0x%X with an unknown text (%llu) ignored", message,

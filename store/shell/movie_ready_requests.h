@@ -49,9 +49,6 @@ private:
     bool m_stopped = false;
 };
 
-// Posts `message` with a token for a copy of `text` as wParam; the copy waits in a table of
-// this process until TakeMessageText takes it (or the post fails).
-bool PostTextMessage(HWND window, UINT message, const std::string& text);
-// Takes over the text a PostTextMessage of this process left for `message` under the token
-// `wParam`. False (logged) for any other number: the message did not come from this store.
+// TakePostedText that logs the numbers the store did not issue: the message did not come
+// from this store.
 bool TakeMessageText(UINT message, WPARAM wParam, std::string& text);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostlink/message_window.h"
+#include "hostlink/posted_texts.h"
 #include "store/files/camera_shelf_commands.h"
 #include "store/files/drop_file_list.h"
 #include "store/files/file_operations.h"

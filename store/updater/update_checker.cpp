@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "hostlink/host_link_codes.h"
+#include "hostlink/posted_texts.h"
 #include "store/files/file_operations.h"
 #include "store/updater/download_names.h"
 #include "store/updater/download_progress.h"
@@ -92,14 +93,14 @@ LRESULT CUpdateChecker::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         case WM_PX_UPDATE_DESCRIPTOR:
         case WM_PX_UPDATE_DESCRIPTOR_SILENT: {
             std::string path;
-            if (m_state->TakePath(message, wParam, path) && !m_state->closing.load()) {
+            if (TakePostedText(message, wParam, path) && !m_state->closing.load()) {
                 OnUpdateDescriptor(path, message == WM_PX_UPDATE_DESCRIPTOR_SILENT);
             }
             return 0;
         }
         case WM_PX_RUN_DOWNLOADED: {
             std::string path;
-            if (m_state->TakePath(message, wParam, path) && !m_state->closing.load()) {
+            if (TakePostedText(message, wParam, path) && !m_state->closing.load()) {
                 RunDownloaded(path);
             }
             return 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "hostlink/host_link_codes.h"
+#include "hostlink/posted_texts.h"
 #include "store/files/file_operations.h"
 #include "store/transfers/wininet_certificate_check.h"
 #include "store/updater/download_names.h"
@@ -265,10 +266,7 @@ void RunDownload(UpdateDownloadRequest& request) {
     }
     switch (outcome) {
         case Outcome::kCompleted: {
-            const WPARAM ticket = state.LeavePath(request.completionCode, savedPath);
-            if (!PostMessageA(request.window, request.completionCode, ticket, 0)) {
-                std::string unsent;
-                state.TakePath(request.completionCode, ticket, unsent);
+            if (!PostTextMessage(request.window, request.completionCode, savedPath)) {
                 state.busy.store(false);
             }
             break;
@@ -339,27 +337,6 @@ void UpdaterState::CloseSessions() {
     for (void* session : sessions) {
         InternetCloseHandle(session);
     }
-}
-
-WPARAM UpdaterState::LeavePath(UINT completionCode, const std::string& path) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    // Never 0, which a stray message is most likely to carry.
-    if (++m_lastTicket == 0) {
-        ++m_lastTicket;
-    }
-    m_leftPaths[m_lastTicket] = LeftPath{completionCode, path};
-    return m_lastTicket;
-}
-
-bool UpdaterState::TakePath(UINT completionCode, WPARAM ticket, std::string& path) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    const auto found = m_leftPaths.find(ticket);
-    if (found == m_leftPaths.end() || found->second.completionCode != completionCode) {
-        return false;
-    }
-    path = std::move(found->second.path);
-    m_leftPaths.erase(found);
-    return true;
 }
 
 HANDLE StartUpdateDownload(const std::shared_ptr<UpdaterState>& state, HWND window,

@@ -2,14 +2,13 @@
 // saves it under the transfer directory and reports to the store's message window. A
 // program download shows the progress window (WM_PX_SHOW_PROGRESS / WM_PX_CLOSE_PROGRESS,
 // sent to the message window, whose handler owns the window) and can be cancelled there;
-// a finished download leaves the saved file's path in the shared state and posts its
-// completion code with the ticket for that path in wParam.
+// a finished download posts its completion code with the saved file's path as a posted
+// text (PostTextMessage: a token in wParam, never a pointer).
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,26 +44,10 @@ public:
     // Unregisters and closes every session.
     void CloseSessions();
 
-    // Saved files on their way to the message window. A worker leaves the path here and
-    // posts the returned ticket as the completion message's wParam; the window takes the
-    // path back with the same ticket and code. The message window can be found by any
-    // program, so a message that names no path left for its code is not the workers' and
-    // is ignored: nothing in a message is ever taken for a pointer.
-    WPARAM LeavePath(UINT completionCode, const std::string& path);
-    // The path left under `ticket` for `completionCode`, removed; false when there is none.
-    bool TakePath(UINT completionCode, WPARAM ticket, std::string& path);
-
 private:
-    struct LeftPath {
-        UINT completionCode = 0;
-        std::string path;
-    };
-
     std::mutex m_lock;
     std::shared_ptr<CDownloadProgress> m_progress;
     std::vector<void*> m_sessions;
-    std::map<WPARAM, LeftPath> m_leftPaths;
-    WPARAM m_lastTicket = 0;
 };
 
 // One download, owned and freed by its worker.
