@@ -23,17 +23,11 @@ struct Lookup {
 
 constexpr int kStopPollMs = 50;
 
-void Run(const std::shared_ptr<Lookup>& lookup, const std::string& host) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const bool ok = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
+void Run(const std::shared_ptr<Lookup>& lookup, const std::string& host, HostResolver resolve) {
+    in_addr address{};
+    const bool ok = resolve(host, address);
     std::lock_guard<std::mutex> hold(lookup->lock);
-    if (ok)
-        lookup->address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    if (found != nullptr)
-        freeaddrinfo(found);
+    lookup->address = address;
     lookup->found = ok;
     lookup->finished = true;
     lookup->done.notify_all();
@@ -41,13 +35,26 @@ void Run(const std::shared_ptr<Lookup>& lookup, const std::string& host) {
 
 }  // namespace
 
+bool ResolveWithGetaddrinfo(const std::string& host, in_addr& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const bool ok = getaddrinfo(host.c_str(), nullptr, &hints, &found) == 0 && found != nullptr;
+    if (ok)
+        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    if (found != nullptr)
+        freeaddrinfo(found);
+    return ok;
+}
+
 LookupResult LookUpIpv4(const std::string& host, const std::atomic<bool>& stop, int limitMs,
-                        in_addr& address) {
+                        in_addr& address, HostResolver resolve) {
     if (inet_pton(AF_INET, host.c_str(), &address) == 1)
         return LookupResult::kFound;
     auto lookup = std::make_shared<Lookup>();
     try {
-        std::thread(Run, lookup, host).detach();
+        std::thread(Run, lookup, host, resolve).detach();
     } catch (const std::system_error&) {
         return LookupResult::kNotFound;
     }

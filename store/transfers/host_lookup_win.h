@@ -14,7 +14,12 @@ enum class LookupResult { kFound, kNotFound, kStopped, kTimedOut };
 // up on finishes on its own thread, which then frees what it used.
 constexpr int kHostLookupLimitMs = 10000;
 
+// What resolves a name on the lookup thread: true with the first IPv4 address of `host`.
+// The system's getaddrinfo unless a test hands in another.
+using HostResolver = bool (*)(const std::string& host, in_addr& address);
+bool ResolveWithGetaddrinfo(const std::string& host, in_addr& address);
+
 // The first IPv4 address of `host`, a dotted address or a name. Waits at most `limitMs`
 // and returns kStopped soon after `stop` is set.
 LookupResult LookUpIpv4(const std::string& host, const std::atomic<bool>& stop, int limitMs,
-                        in_addr& address);
+                        in_addr& address, HostResolver resolve = ResolveWithGetaddrinfo);
