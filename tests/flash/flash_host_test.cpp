@@ -3,8 +3,9 @@
 // test plays the stand-in's movie driver on a local socket. Covers placement and the
 // control id, LoadMovie and FlashCall with ANSI text crossing as Unicode, a re-entrant
 // CallFunction from the handler, the properties, ambient answers and keys a framework
-// container gives a control, creation failures with their reasons, and Destroy releasing
-// everything (twice, and with calls afterwards).
+// container gives a control, creation failures with their reasons (a control that refuses
+// in-place activation included), and Destroy releasing everything (twice, and with calls
+// afterwards).
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -69,6 +70,122 @@ protected:
     IClassFactory* m_factory = nullptr;
     HWND m_window = nullptr;
     MovieDriverLink m_driver;
+};
+
+// The stand-in's object behind a wrapper that refuses in-place activation, the way a
+// control that cannot make its window answers DoVerb. Everything else goes to the stand-in,
+// so what the host releases on the way out can be counted there.
+class RefusesActivation : public IOleObject {
+public:
+    explicit RefusesActivation(IOleObject* inner) : m_inner(inner) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IOleObject) {
+            *out = static_cast<IOleObject*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return m_inner->QueryInterface(iid, out);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_references; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG left = --m_references;
+        if (left == 0) {
+            m_inner->Release();
+            delete this;
+        }
+        return left;
+    }
+    STDMETHODIMP DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) override {
+        return E_UNEXPECTED;
+    }
+    STDMETHODIMP SetClientSite(IOleClientSite* site) override {
+        return m_inner->SetClientSite(site);
+    }
+    STDMETHODIMP GetClientSite(IOleClientSite** site) override {
+        return m_inner->GetClientSite(site);
+    }
+    STDMETHODIMP SetHostNames(LPCOLESTR app, LPCOLESTR object) override {
+        return m_inner->SetHostNames(app, object);
+    }
+    STDMETHODIMP Close(DWORD option) override { return m_inner->Close(option); }
+    STDMETHODIMP SetMoniker(DWORD which, IMoniker* moniker) override {
+        return m_inner->SetMoniker(which, moniker);
+    }
+    STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override {
+        return m_inner->GetMoniker(assign, which, moniker);
+    }
+    STDMETHODIMP InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override {
+        return m_inner->InitFromData(data, creation, reserved);
+    }
+    STDMETHODIMP GetClipboardData(DWORD reserved, IDataObject** data) override {
+        return m_inner->GetClipboardData(reserved, data);
+    }
+    STDMETHODIMP EnumVerbs(IEnumOLEVERB** verbs) override { return m_inner->EnumVerbs(verbs); }
+    STDMETHODIMP Update() override { return m_inner->Update(); }
+    STDMETHODIMP IsUpToDate() override { return m_inner->IsUpToDate(); }
+    STDMETHODIMP GetUserClassID(CLSID* id) override { return m_inner->GetUserClassID(id); }
+    STDMETHODIMP GetUserType(DWORD form, LPOLESTR* type) override {
+        return m_inner->GetUserType(form, type);
+    }
+    STDMETHODIMP SetExtent(DWORD aspect, SIZEL* size) override {
+        return m_inner->SetExtent(aspect, size);
+    }
+    STDMETHODIMP GetExtent(DWORD aspect, SIZEL* size) override {
+        return m_inner->GetExtent(aspect, size);
+    }
+    STDMETHODIMP Advise(IAdviseSink* sink, DWORD* connection) override {
+        return m_inner->Advise(sink, connection);
+    }
+    STDMETHODIMP Unadvise(DWORD connection) override { return m_inner->Unadvise(connection); }
+    STDMETHODIMP EnumAdvise(IEnumSTATDATA** advises) override {
+        return m_inner->EnumAdvise(advises);
+    }
+    STDMETHODIMP GetMiscStatus(DWORD aspect, DWORD* status) override {
+        return m_inner->GetMiscStatus(aspect, status);
+    }
+    STDMETHODIMP SetColorScheme(LOGPALETTE* palette) override {
+        return m_inner->SetColorScheme(palette);
+    }
+
+private:
+    virtual ~RefusesActivation() = default;
+    IOleObject* m_inner;
+    ULONG m_references = 1;
+};
+
+// Hands out RefusesActivation wrappers around the stand-in's objects.
+class RefusingFactory : public IClassFactory {
+public:
+    explicit RefusingFactory(IClassFactory* inner) : m_inner(inner) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        *out = nullptr;
+        IOleObject* inner = nullptr;
+        const HRESULT hr =
+            m_inner->CreateInstance(outer, IID_IOleObject, reinterpret_cast<void**>(&inner));
+        if (FAILED(hr)) {
+            return hr;
+        }
+        auto* made = new RefusesActivation(inner);
+        const HRESULT asked = made->QueryInterface(iid, out);
+        made->Release();
+        return asked;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    IClassFactory* m_inner;
 };
 
 SIZE ClientSize(HWND window) {
@@ -241,6 +358,28 @@ TEST_F(FlashHostTest, CreationFailuresLeaveNoControlAndSayWhy) {
     EXPECT_EQ(control.FailureCode(), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(m_canUnload(), S_OK);
     EXPECT_EQ(CShockwaveflash1::ContainerObjectsAlive(), 0);
+}
+
+TEST_F(FlashHostTest, AControlThatRefusesActivationIsLetGoWhole) {
+    RefusingFactory refusing(m_factory);
+    CShockwaveflash1 control;
+    std::string reason;
+    EXPECT_FALSE(control.CreateFromFactory(&refusing, m_window, kControlId, kPlace, &reason));
+    EXPECT_EQ(reason, "control not activated: error 0x8000FFFF");
+    EXPECT_EQ(control.FailureCode(), E_UNEXPECTED);
+    EXPECT_FALSE(control.IsCreated());
+    EXPECT_EQ(control.GetControlWindow(), nullptr);
+    EXPECT_EQ(GetDlgItem(m_window, kControlId), nullptr);
+    EXPECT_FALSE(control.CallFunction("<invoke name=\"Push\"/>", nullptr));
+    // The wrapper, the stand-in's object behind it and the host's site are all released.
+    EXPECT_EQ(m_canUnload(), S_OK);
+    EXPECT_EQ(CShockwaveflash1::ContainerObjectsAlive(), 0);
+
+    // The same control then hosts a working one.
+    ASSERT_TRUE(Create(control, &reason)) << reason;
+    EXPECT_NE(control.GetControlWindow(), nullptr);
+    control.Destroy();
+    EXPECT_EQ(m_canUnload(), S_OK);
 }
 
 }  // namespace
