@@ -339,7 +339,7 @@ void CHttpClientT<Tool>::BeginUpload(const char* szServerAddr) {
         buffers.dwStructSize = sizeof buffers;
         buffers.dwBufferTotal = static_cast<DWORD>(total);
         if (!SendWithCertificateCheck(
-                m_hRequest, url.host, static_cast<int>(url.port), url.secure,
+                m_hInternet, m_hRequest, url.host, static_cast<int>(url.port), url.secure,
                 [&] { return HttpSendRequestExA(m_hRequest, &buffers, nullptr, 0, 0); }))
             ThrowLastError(kHttpErrSendRequest);
 

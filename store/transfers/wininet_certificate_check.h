@@ -6,8 +6,11 @@
 // revoked certificate through and hands out no chain to look at afterwards. So before an
 // "https" request is sent, the server's certificate is fetched on a connection of its own
 // and put through the download client's check; a refused certificate fails the request
-// before anything is sent. When WinInet then refuses the request only for the revocation
-// status (ERROR_INTERNET_SEC_CERT_REV_FAILED, 12057, as real Windows does when no list
+// before anything is sent. That connection goes the request's way: through the proxy of
+// the request's session (a CONNECT tunnel) unless the session's bypass list sends the
+// host direct (proxy_rules.h); a proxy found only by automatic configuration is not known
+// here, and the connection then goes direct. When WinInet then refuses the request only for the
+// revocation status (ERROR_INTERNET_SEC_CERT_REV_FAILED, 12057, as real Windows does when no list
 // can be fetched), and our check found that status unknown rather than revoked, the
 // request is sent once more with SECURITY_FLAG_IGNORE_REVOCATION on that request alone.
 // No other security flag is ever touched. Windows only.
@@ -19,9 +22,9 @@
 #include <functional>
 #include <string>
 
-// Calls `send` (HttpSendRequest or HttpSendRequestEx on `request`, a request to `host` on
-// `port`, over TLS when `secure`) under the rules above. Returns what the last call
-// returned, with its GetLastError() intact; a certificate refused by our check gives FALSE
-// with the matching WinInet code (12037, 12038, 12045, 12170 or 12169).
-BOOL SendWithCertificateCheck(HINTERNET request, const std::string& host, int port, bool secure,
-                              const std::function<BOOL()>& send);
+// Calls `send` (HttpSendRequest or HttpSendRequestEx on `request`, a request of `session`
+// to `host` on `port`, over TLS when `secure`) under the rules above. Returns what the last
+// call returned, with its GetLastError() intact; a certificate refused by our check gives
+// FALSE with the matching WinInet code (12037, 12038, 12045, 12170 or 12169).
+BOOL SendWithCertificateCheck(HINTERNET session, HINTERNET request, const std::string& host,
+                              int port, bool secure, const std::function<BOOL()>& send);

@@ -137,7 +137,7 @@ Outcome DownloadRun::Fetch(HINTERNET session) {
                                             nullptr, nullptr, nullptr, flags, kRequestContext));
     if (request.get() == nullptr ||
         !SendWithCertificateCheck(
-            request.get(), m_request.server, m_request.port, m_request.secure,
+            session, request.get(), m_request.server, m_request.port, m_request.secure,
             [&] { return HttpSendRequestA(request.get(), nullptr, 0, nullptr, 0); })) {
         return Outcome::kFailed;
     }
