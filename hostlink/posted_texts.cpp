@@ -1,3 +1,4 @@
+// The table of posted texts; see posted_texts.h.
 #include "hostlink/posted_texts.h"
 
 #include <map>
