@@ -16,6 +16,8 @@ endfunction()
 function(px_add_test_program name)
     add_executable(${name} ${ARGN})
     px_warnings(${name})
+    # Shared test helpers are included from the top, as "tests/...".
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock)
     px_gtest_command(command $<TARGET_FILE:${name}>)
     add_test(NAME ${name} COMMAND ${command})

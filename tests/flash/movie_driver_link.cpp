@@ -93,29 +93,13 @@ void MovieDriverConnection::Close() {
 }
 
 MovieDriverListener::MovieDriverListener(MessagePump pump) : m_pump(std::move(pump)) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(m_listen, 4);
-    int length = sizeof(address);
-    getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
-    MakeNonBlocking(m_listen);
-}
-
-MovieDriverListener::~MovieDriverListener() {
-    closesocket(m_listen);
-    WSACleanup();
+    MakeNonBlocking(m_listener.Socket());
 }
 
 std::unique_ptr<MovieDriverConnection> MovieDriverListener::Accept() {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < kMovieDriverWaitMs) {
-        const SOCKET s = accept(m_listen, nullptr, nullptr);
+        const SOCKET s = accept(m_listener.Socket(), nullptr, nullptr);
         if (s != INVALID_SOCKET) {
             return std::make_unique<MovieDriverConnection>(s, m_pump);
         }
@@ -126,7 +110,7 @@ std::unique_ptr<MovieDriverConnection> MovieDriverListener::Accept() {
 
 bool MovieDriverListener::NothingPending(DWORD waitMs) {
     Sleep(waitMs);
-    const SOCKET s = accept(m_listen, nullptr, nullptr);
+    const SOCKET s = accept(m_listener.Socket(), nullptr, nullptr);
     if (s == INVALID_SOCKET) {
         return true;
     }

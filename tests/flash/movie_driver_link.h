@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "tests/loopback_listener.h"
+
 constexpr DWORD kMovieDriverWaitMs = 10000;
 
 // Handles the messages waiting for this thread once; called over and over while waiting.
@@ -48,21 +50,19 @@ private:
 class MovieDriverListener {
 public:
     explicit MovieDriverListener(MessagePump pump = PumpThreadMessages);
-    ~MovieDriverListener();
     MovieDriverListener(const MovieDriverListener&) = delete;
     MovieDriverListener& operator=(const MovieDriverListener&) = delete;
 
-    int Port() const { return m_port; }
+    int Port() const { return m_listener.Port(); }
     // "127.0.0.1:<port>", as PX_MOVIE_DRIVER takes it.
-    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(Port()); }
     // The next control's connection; null when none came in time.
     std::unique_ptr<MovieDriverConnection> Accept();
     // True when nobody connected within `waitMs` (messages are not pumped meanwhile).
     bool NothingPending(DWORD waitMs);
 
 private:
-    SOCKET m_listen = INVALID_SOCKET;
-    int m_port = 0;
+    LoopbackListener m_listener;
     MessagePump m_pump;
 };
 

@@ -22,6 +22,7 @@
 
 #include "store/files/file_operations.h"
 #include "store/transfers/http_client.h"
+#include "tests/loopback_listener.h"
 #include "store/transfers/upload_runner.h"
 
 namespace {
@@ -385,34 +386,13 @@ TEST_F(UploadTest, StopBetweenChunksEndsWith2000) {
 // neither reads on nor answers.
 class SilentServer {
 public:
-    SilentServer() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int size = sizeof address;
-        if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-            listen(m_socket, 4) == 0 &&
-            getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-            m_port = ntohs(address.sin_port);
-    }
-    ~SilentServer() {
-        closesocket(m_socket);
-        WSACleanup();
-    }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-
     std::string Url() const {
-        return "http://127.0.0.1:" + std::to_string(m_port) + "/Upload/uploadtest.asp";
+        return "http://127.0.0.1:" + std::to_string(Port()) + "/Upload/uploadtest.asp";
     }
-    int Port() const { return m_port; }
+    int Port() const { return m_listener.Port(); }
 
 private:
-    SOCKET m_socket = INVALID_SOCKET;
-    int m_port = 0;
+    LoopbackListener m_listener;
 };
 
 TEST_F(UploadTest, InterruptEndsAPostBlockedOnAServerThatNeitherReadsNorAnswers) {

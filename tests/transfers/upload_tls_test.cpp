@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/loopback_listener.h"
 #include "store/files/file_operations.h"
 #include "store/transfers/tls_notices.h"
 #include "store/transfers/upload_runner.h"
@@ -93,28 +94,17 @@ std::string LatestUploadedFile() {
 class TunnelProxy {
 public:
     explicit TunnelProxy(int tunnelPort) : m_tunnelPort(tunnelPort) {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address;
-        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            listen(m_listener, 4) == 0 &&
-            getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            m_port = ntohs(address.sin_port);
-            m_thread = std::thread([this] { Serve(); });
+        if (m_listener.Port() != 0) {
+            m_thread = std::thread([this, listener = m_listener.Socket()] { Serve(listener); });
         }
     }
     ~TunnelProxy() {
-        closesocket(m_listener);
+        m_listener.Close();
         if (m_thread.joinable()) {
             m_thread.join();
         }
-        WSACleanup();
     }
-    int Port() const { return m_port; }
+    int Port() const { return m_listener.Port(); }
     // Answer every CONNECT with this status; 200 opens the tunnel.
     void AnswerWith(int status) { m_status = status; }
     std::vector<std::string> Requests() {
@@ -123,9 +113,9 @@ public:
     }
 
 private:
-    void Serve() {
+    void Serve(SOCKET listener) {
         for (;;) {
-            const SOCKET client = accept(m_listener, nullptr, nullptr);
+            const SOCKET client = accept(listener, nullptr, nullptr);
             if (client == INVALID_SOCKET) {
                 return;
             }
@@ -191,28 +181,40 @@ private:
 
     const int m_tunnelPort;
     std::atomic<int> m_status{200};
-    SOCKET m_listener = INVALID_SOCKET;
-    int m_port = 0;
+    LoopbackListener m_listener;
     std::thread m_thread;
     std::mutex m_lock;
     std::vector<std::string> m_requests;
 };
 
-// A port on 127.0.0.1 that nothing listens on (bound, then released).
+// A port on 127.0.0.1 that nothing listens on (taken, then released).
 int ClosedPort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
-    WSACleanup();
-    return ntohs(address.sin_port);
+    LoopbackListener probe;
+    return probe.Port();
 }
+
+// A WinInet GET of https://127.0.0.1:PORT/files/none in a session of its own, made but not
+// sent; everything is closed with it.
+struct UnsentHttpsRequest {
+    UnsentHttpsRequest(int port, DWORD accessType, const char* proxyList, const char* bypassList) {
+        session = InternetOpenA("tls-test", accessType, proxyList, bypassList, 0);
+        connection = InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(port),
+                                      nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        request = HttpOpenRequestA(connection, "GET", "/files/none", nullptr, nullptr, nullptr,
+                                   INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD, 0);
+    }
+    ~UnsentHttpsRequest() {
+        InternetCloseHandle(request);
+        InternetCloseHandle(connection);
+        InternetCloseHandle(session);
+    }
+    UnsentHttpsRequest(const UnsentHttpsRequest&) = delete;
+    UnsentHttpsRequest& operator=(const UnsentHttpsRequest&) = delete;
+
+    HINTERNET session = nullptr;
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+};
 
 std::mutex gNoticesLock;
 std::vector<std::string> gNotices;
@@ -313,32 +315,27 @@ TEST_F(UploadTlsTest, Only12057AfterAPassedCheckIsRetriedAndOnlyRevocationIsRela
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.portVariable) + " " + std::to_string(c.firstError));
         const int port = std::atoi(Env(c.portVariable).c_str());
-        HINTERNET session =
-            InternetOpenA("tls-test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        HINTERNET connection =
-            InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(port), nullptr,
-                             nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-        HINTERNET request =
-            HttpOpenRequestA(connection, "GET", "/files/none", nullptr, nullptr, nullptr,
-                             INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD, 0);
+        const UnsentHttpsRequest unsent(port, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr);
+        const HINTERNET request = unsent.request;
         ASSERT_NE(request, nullptr);
         DWORD before = 0;
         DWORD size = sizeof before;
         ASSERT_TRUE(InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &before, &size));
         int sends = 0;
         DWORD flagsAtLastSend = 0;
-        const BOOL sent = SendWithCertificateCheck(session, request, "127.0.0.1", port, true, [&] {
-            ++sends;
-            DWORD now = 0;
-            DWORD length = sizeof now;
-            InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &now, &length);
-            flagsAtLastSend = now;
-            if (sends == 1) {
-                SetLastError(c.firstError);
-                return FALSE;
-            }
-            return TRUE;
-        });
+        const BOOL sent =
+            SendWithCertificateCheck(unsent.session, request, "127.0.0.1", port, true, [&] {
+                ++sends;
+                DWORD now = 0;
+                DWORD length = sizeof now;
+                InternetQueryOptionA(request, INTERNET_OPTION_SECURITY_FLAGS, &now, &length);
+                flagsAtLastSend = now;
+                if (sends == 1) {
+                    SetLastError(c.firstError);
+                    return FALSE;
+                }
+                return TRUE;
+            });
         const DWORD error = GetLastError();
         EXPECT_EQ(sends, c.sendsExpected);
         EXPECT_EQ(sent != FALSE, c.succeeds);
@@ -348,9 +345,6 @@ TEST_F(UploadTlsTest, Only12057AfterAPassedCheckIsRetriedAndOnlyRevocationIsRela
         if (sends == 2) {
             EXPECT_EQ(flagsAtLastSend, before | SECURITY_FLAG_IGNORE_REVOCATION);
         }
-        InternetCloseHandle(request);
-        InternetCloseHandle(connection);
-        InternetCloseHandle(session);
     }
 }
 
@@ -389,21 +383,15 @@ TEST_F(UploadTlsTest, TheCheckGoesThroughTheSessionsProxyLikeTheRequest) {
         proxy.AnswerWith(c.proxyAnswer);
         std::string proxyList = c.proxyList;
         proxyList.replace(proxyList.find("PORT"), 4, std::to_string(proxy.Port()));
-        HINTERNET session =
-            InternetOpenA("tls-test", INTERNET_OPEN_TYPE_PROXY, proxyList.c_str(), c.bypassList, 0);
-        HINTERNET connection =
-            InternetConnectA(session, "127.0.0.1", static_cast<INTERNET_PORT>(serverPort), nullptr,
-                             nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-        HINTERNET request =
-            HttpOpenRequestA(connection, "GET", "/files/none", nullptr, nullptr, nullptr,
-                             INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD, 0);
-        ASSERT_NE(request, nullptr);
+        const UnsentHttpsRequest unsent(serverPort, INTERNET_OPEN_TYPE_PROXY, proxyList.c_str(),
+                                        c.bypassList);
+        ASSERT_NE(unsent.request, nullptr);
         int sends = 0;
-        const BOOL sent =
-            SendWithCertificateCheck(session, request, "127.0.0.1", serverPort, true, [&] {
-                ++sends;
-                return TRUE;
-            });
+        const BOOL sent = SendWithCertificateCheck(unsent.session, unsent.request, "127.0.0.1",
+                                                   serverPort, true, [&] {
+                                                       ++sends;
+                                                       return TRUE;
+                                                   });
         const DWORD error = GetLastError();
         EXPECT_EQ(sends, c.sendsExpected);
         EXPECT_EQ(sent != FALSE, c.finalError == 0);
@@ -415,9 +403,6 @@ TEST_F(UploadTlsTest, TheCheckGoesThroughTheSessionsProxyLikeTheRequest) {
         for (const std::string& line : requests) {
             EXPECT_EQ(line, "CONNECT 127.0.0.1:" + std::to_string(serverPort) + " HTTP/1.1");
         }
-        InternetCloseHandle(request);
-        InternetCloseHandle(connection);
-        InternetCloseHandle(session);
     }
 }
 
