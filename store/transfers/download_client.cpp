@@ -3,11 +3,11 @@
 // loop. Everything that touches the platform goes through download_io.h.
 #include "store/transfers/download_client.h"
 
+#include "store/transfers/ascii_text.h"
 #include "text/multibyte.h"
 #include "text/xml_entities.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -30,16 +30,6 @@ std::string TrimStart(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first);
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return Lower(a) == Lower(b);
-}
-
 // The value of `name` (lower case, with its colon) in a lower-cased header: the text up
 // to the next line break, trimmed.
 bool HeaderValue(const std::string& header, const char* name, std::string& value) {
@@ -58,15 +48,10 @@ int Number(const std::string& text, size_t from, size_t count) {
     return std::atoi(text.substr(from, count).c_str());
 }
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    const size_t length = std::strlen(prefix);
-    return text.size() >= length && Lower(text.substr(0, length)) == prefix;
-}
-
 // An absolute "http://" or "https://" URL somewhere in `text`, as a redirect target or a
 // URL typed by the user may carry one.
 bool IsAbsoluteHttpUrl(const std::string& text) {
-    const std::string lower = Lower(text);
+    const std::string lower = LowerAscii(text);
     return lower.find("http://") != std::string::npos ||
            lower.find("https://") != std::string::npos;
 }
@@ -77,7 +62,7 @@ bool IsAbsoluteHttpUrl(const std::string& text) {
 // body's length (the file on the server changed). Other answers (a 200 rewrites from the
 // start anyway) fit.
 bool RangeAnswerFits(const std::string& rawHeader, uint64_t offset) {
-    const std::string header = Lower(rawHeader);
+    const std::string header = LowerAscii(rawHeader);
     const size_t space = header.find(' ');
     const int status = space == std::string::npos ? 0 : std::atoi(header.c_str() + space + 1);
     if (status == 416)
@@ -181,7 +166,7 @@ bool HttpDownloadClient::parseUrl(const std::string& text) {
     const size_t schemeEnd = trimmed.find("://");
     if (schemeEnd == std::string::npos)
         return false;
-    const std::string scheme = Lower(trimmed.substr(0, schemeEnd + 3));
+    const std::string scheme = LowerAscii(trimmed.substr(0, schemeEnd + 3));
     if (scheme != "http://" && scheme != "https://")
         return false;
     const bool secure = scheme == "https://";
@@ -234,7 +219,7 @@ bool HttpDownloadClient::readHttpDate(const std::string& value, time_t& when) {
     parts.tm_mday = Number(date, 0, 2);
     int month = 1;
     if (date.size() >= 6) {
-        const char* found = std::strstr(kMonths, Lower(date.substr(3, 3)).c_str());
+        const char* found = std::strstr(kMonths, LowerAscii(date.substr(3, 3)).c_str());
         if (found != nullptr)
             month = static_cast<int>(found - kMonths) / 4 + 1;
     }
@@ -365,7 +350,7 @@ int HttpDownloadClient::interpretHeader(const std::string& rawHeader, uint64_t& 
     lastModified = std::time(nullptr);
     haveLastModified = false;
 
-    const std::string header = Lower(rawHeader);
+    const std::string header = LowerAscii(rawHeader);
     const size_t lineEnd = header.find("\r\n");
     const std::string statusLine = Trim(header.substr(0, lineEnd));
     const size_t firstSpace = statusLine.find(' ');

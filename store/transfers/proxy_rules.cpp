@@ -3,7 +3,10 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
+
+#include "store/transfers/ascii_text.h"
 
 namespace {
 
@@ -26,19 +29,10 @@ std::vector<std::string> SplitOn(const std::string& text, const char* separators
     return parts;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 std::string WithoutScheme(const std::string& text) {
-    const std::string lower = Lower(text);
     for (const char* scheme : {"http://", "https://"}) {
-        const std::string prefix(scheme);
-        if (lower.compare(0, prefix.size(), prefix) == 0) {
-            return text.substr(prefix.size());
+        if (StartsWithNoCase(text, scheme)) {
+            return text.substr(std::strlen(scheme));
         }
     }
     return text;
@@ -100,7 +94,7 @@ bool WildcardMatches(const std::string& pattern, const std::string& text) {
 bool Bypassed(const std::string& bypassList, const std::string& host, int port) {
     const std::string hostAndPort = host + ":" + std::to_string(port);
     for (const std::string& entry : SplitOn(bypassList, ";,")) {
-        if (Lower(entry) == "<local>") {
+        if (EqualNoCase(entry, "<local>")) {
             if (host.find('.') == std::string::npos) {
                 return true;
             }
@@ -127,7 +121,7 @@ std::optional<ProxyServer> ChooseProxy(const std::string& proxyList, const std::
             if (!general) {
                 general = ParseServer(entry);
             }
-        } else if (Lower(entry.substr(0, equals)) == wanted && !own) {
+        } else if (EqualNoCase(entry.substr(0, equals), wanted) && !own) {
             own = ParseServer(entry.substr(equals + 1));
         }
     }

@@ -9,11 +9,11 @@
 // before anything is sent. That connection goes the request's way: through the proxy of
 // the request's session (a CONNECT tunnel) unless the session's bypass list sends the
 // host direct (proxy_rules.h); a proxy found only by automatic configuration is not known
-// here, and the connection then goes direct. When WinInet then refuses the request only for the
-// revocation status (ERROR_INTERNET_SEC_CERT_REV_FAILED, 12057, as real Windows does when no list
-// can be fetched), and our check found that status unknown rather than revoked, the
-// request is sent once more with SECURITY_FLAG_IGNORE_REVOCATION on that request alone.
-// No other security flag is ever touched. Windows only.
+// here, and the connection then goes direct. When WinInet then refuses the request only
+// for the revocation status (ERROR_INTERNET_SEC_CERT_REV_FAILED, 12057, as real Windows
+// does when no list can be fetched), and our check found that status unknown rather than
+// revoked, the request is sent once more with SECURITY_FLAG_IGNORE_REVOCATION on that
+// request alone. No other security flag is ever touched. Windows only.
 #pragma once
 
 #include <windows.h>
